@@ -1,0 +1,54 @@
+// Every fixed path of the installer, named once. All are absolute inside
+// the (possibly changed) process root.
+#ifndef PDB_PATHS_H_
+#define PDB_PATHS_H_
+
+namespace paths {
+
+// Package database.
+const char kDatabaseRoot[] = "/flash/var/pdb/";
+const char kKeptImagesDir[] = "/rw/pckg/.images/";
+const char kScheduleRoot[] = "/ram/pdb/";
+// The stream copy of a package read from standard input.
+const char kStreamImage[] = "/flash/var/pdb//image";
+
+// Package directories of the install run, in the order they are tried.
+const char kDownloadDir[] = "/rw/pckg/.download/";
+const char kFlashPackageDir[] = "/flash/rw/pckg/";
+const char kFlashVarPackageDir[] = "/flash/var/pckg/";
+const char kIgnoreMarker[] = "/rw/pckg/.download/IGNORE";
+
+// Change set.
+const char kManifest[] = "/ram/MANIFEST";
+const char kRamDir[] = "/ram";
+const char kTmpDir[] = "/tmp";
+
+// Install targets.
+const char kFlashRoot[] = "/flash";
+const char kFlashBoot[] = "/flash/boot";
+const char kBootImage[] = "/flash/bootimage";
+const char kBootKernel[] = "/flash/boot/kernel";
+const char kDisabledRoot[] = "/flash/x/";
+
+// Marker files.
+const char kSecureMarker[] = "/ram/SECURE";
+const char kDowngradeMarker[] = "/ram/DOWNGRADE";
+const char kIpv6Marker[] = "/ram/ipv6";
+const char kPackagesChanged[] = "/flash/PCKGS_CHANGED";
+const char kConvertMarker[] = "/rw/CONVERT";
+const char kUpgradedMarker[] = "/flash/UPGRADED";
+const char kBrandingInstalled[] = "/flash/BRANDING_INSTALLED";
+const char kBrandingDefconf[] = "/pckg/branding/FORCE_DEFCONF_ON_RESET";
+const char kRamBrandingDefconf[] = "/ram/branding/FORCE_DEFCONF_ON_RESET";
+
+// Post-install log and program.
+const char kPostlog[] = "/flash/postlog";
+const char kPostInstallTool[] = "/bin/tesk";
+
+// Platform settings store read at start-up (overridable by environment).
+const char kPlatformSettings[] = "/rw/platform/settings";
+const char kPlatformSettingsEnv[] = "KESTAVIN_PLATFORM_SETTINGS";
+
+}  // namespace paths
+
+#endif  // PDB_PATHS_H_
