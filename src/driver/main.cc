@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "driver/command_line.h"
+
+int main(int argc, char** argv) { return runInstaller(argc, argv); }

@@ -1,0 +1,144 @@
+#include "pdb/package.h"
+
+#include <stdio.h>
+
+namespace {
+
+const uint32_t kAllOnes = 0xFFFFFFFFu;
+// Kinds up to this value mean "no kind": the low 16 bits are one build number.
+const uint32_t kLastPlainKind = 0x60;
+
+// The text between "major.minor" and the build number of a version with a
+// kind. A final release spells its build as a third number, "7.1.5", and
+// reads as plain "7.1" without one.
+const char* kindSeparator(uint32_t kind, uint32_t build) {
+  switch (kind) {
+    case 'a':
+      return "alpha";
+    case 'b':
+      return "beta";
+    case 'c':
+      return "rc";
+    case 'f':
+      return build != 0 ? "." : "";
+    default:
+      return "";
+  }
+}
+
+// Version, then build time; unsigned.
+int compareSameName(const PackageInfo& a, const PackageInfo& b) {
+  if (a.version != b.version) return a.version > b.version ? 1 : -1;
+  if (a.buildTime != b.buildTime) return a.buildTime > b.buildTime ? 1 : -1;
+  return 0;
+}
+
+const PackageInfo* memberNamed(const PackageInfo& bundle, const std::string& name) {
+  for (const PackageInfo* member : bundle.members) {
+    if (member->name == name) return member;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string versionText(PackageVersion version) {
+  const unsigned major = version >> 24;
+  const unsigned minor = (version >> 16) & 0xFF;
+  const unsigned kind = (version >> 8) & 0xFF;
+  char text[80];
+  if (kind <= kLastPlainKind) {
+    const unsigned build = version & 0xFFFF;
+    if (build != 0) {
+      snprintf(text, sizeof text, "%u.%u_ab%u", major, minor, build);
+    } else {
+      snprintf(text, sizeof text, "%u.%u", major, minor);
+    }
+    return text;
+  }
+  const unsigned build = version & 0xFF;
+  const char* separator = kindSeparator(kind, build);
+  if (build != 0) {
+    snprintf(text, sizeof text, "%u.%u%s%u", major, minor, separator, build);
+  } else {
+    snprintf(text, sizeof text, "%u.%u%s", major, minor, separator);
+  }
+  return text;
+}
+
+bool PackageInfo::satisfies(const PackageRef& requirement) const {
+  if (name != requirement.name) return false;
+  if (version < requirement.minVersion) return false;
+  return requirement.maxVersion == 0 || version <= requirement.maxVersion;
+}
+
+bool PackageInfo::providesFor(const PackageRef& requirement) const {
+  for (const PackageRef& entry : provides) {
+    if (entry.name != requirement.name) continue;
+    // 0 leaves a range open on that side.
+    if (entry.minVersion != 0 && requirement.maxVersion != 0 &&
+        entry.minVersion > requirement.maxVersion) {
+      continue;
+    }
+    if (entry.maxVersion == 0 || entry.maxVersion >= requirement.minVersion) return true;
+  }
+  return false;
+}
+
+bool PackageInfo::dependsOn(const PackageInfo& other) const {
+  for (const PackageRef& requirement : depends) {
+    if (other.satisfies(requirement) || other.providesFor(requirement)) return true;
+  }
+  for (const PackageInfo* member : other.members) {
+    if (dependsOn(*member)) return true;
+  }
+  for (const PackageInfo* member : members) {
+    if (member->dependsOn(other)) return true;
+  }
+  return false;
+}
+
+bool PackageInfo::conflictsWith(const PackageInfo& other) const {
+  if (isAllOnes() || other.isAllOnes()) return false;
+  for (const PackageRef& conflict : conflicts) {
+    if (other.satisfies(conflict)) return true;
+  }
+  // A newcomer that provides our own name may take our place, unless its
+  // negative priority says it gives way to us.
+  for (const PackageRef& offered : other.provides) {
+    if (offered.name == name) return offered.priority < 0;
+  }
+  for (const PackageRef& ours : provides) {
+    if (ours.name == other.name) return ours.priority >= 0;
+    for (const PackageRef& theirs : other.provides) {
+      if (ours.name == theirs.name) return ours.priority > theirs.priority;
+    }
+  }
+  for (const PackageRef& conflict : conflicts) {
+    if (other.providesFor(conflict)) return true;
+  }
+  if (memberNamed(other, name) != nullptr) return true;
+  for (const PackageInfo* member : members) {
+    if (member->conflictsWith(other)) return true;
+  }
+  return false;
+}
+
+bool PackageInfo::hasName(const std::string& packageName) const {
+  return name == packageName || memberNamed(*this, packageName) != nullptr;
+}
+
+bool PackageInfo::isAllOnes() const { return version == kAllOnes && buildTime == kAllOnes; }
+
+int comparePackages(const PackageInfo& a, const PackageInfo& b) {
+  if (a.name == b.name) return compareSameName(a, b);
+  if (const PackageInfo* member = memberNamed(a, b.name)) return compareSameName(*member, b);
+  if (const PackageInfo* member = memberNamed(b, a.name)) return compareSameName(a, *member);
+  return 0;
+}
+
+const char* actionWord(int action) {
+  static const char* const kWords[] = {"", "uninstall", "enable", "disable"};
+  if (action < 0 || action >= static_cast<int>(sizeof kWords / sizeof kWords[0])) return "";
+  return kWords[action];
+}

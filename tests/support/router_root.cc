@@ -1,0 +1,169 @@
+#include "support/router_root.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+namespace testing_support {
+namespace {
+
+class ScratchFile {
+ public:
+  ScratchFile() : file_(tmpfile()) {}
+  ~ScratchFile() {
+    if (file_) fclose(file_);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  int fd() const { return file_ ? fileno(file_) : -1; }
+  void write(const std::string& text) {
+    if (file_) fwrite(text.data(), 1, text.size(), file_), fflush(file_), rewind(file_);
+  }
+  std::string readAll() const {
+    std::string all;
+    if (!file_) return all;
+    rewind(file_);
+    char block[4096];
+    size_t got;
+    while ((got = fread(block, 1, sizeof block, file_)) > 0) all.append(block, got);
+    return all;
+  }
+
+ private:
+  FILE* file_;
+};
+
+std::vector<std::string> environmentFor(const ProgramOptions& options) {
+  std::map<std::string, std::string> env = {
+      {"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
+      {"KESTAVIN_PLATFORM_SETTINGS", "/nonexistent/platform-settings"},
+  };
+  for (const auto& entry : options.environment) env[entry.first] = entry.second;
+  std::vector<std::string> list;
+  for (const auto& entry : env) list.push_back(entry.first + "=" + entry.second);
+  return list;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> list;
+  for (std::string& s : strings) list.push_back(&s[0]);
+  list.push_back(nullptr);
+  return list;
+}
+
+// Feeds `input` through a real pipe from a second child, so that the
+// program sees a non-seekable standard input.
+pid_t startFeeder(const std::string& input, int* readEnd) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  pid_t feeder = fork();
+  if (feeder == 0) {
+    close(fds[0]);
+    size_t done = 0;
+    while (done < input.size()) {
+      ssize_t wrote = ::write(fds[1], input.data() + done, input.size() - done);
+      if (wrote <= 0) break;
+      done += static_cast<size_t>(wrote);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  *readEnd = fds[0];
+  return feeder;
+}
+
+int waitFor(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::string& program, const ProgramOptions& options) {
+  ScratchFile out, err, in;
+  std::vector<std::string> args = {program};
+  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+  std::vector<std::string> env = environmentFor(options);
+  std::vector<char*> argv = pointers(args), envp = pointers(env);
+  int inputFd = -1;
+  pid_t feeder = -1;
+  if (options.inputFromFile) {
+    in.write(options.input);
+    inputFd = in.fd();
+  } else {
+    feeder = startFeeder(options.input, &inputFd);
+  }
+  ProgramRun run;
+  fflush(stdout);
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(inputFd, 0);
+    dup2(out.fd(), 1);
+    dup2(err.fd(), 2);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  if (feeder > 0) close(inputFd);
+  run.status = waitFor(child);
+  if (feeder > 0) waitFor(feeder);
+  run.output = out.readAll();
+  run.errors = err.readAll();
+  return run;
+}
+
+RouterRoot::RouterRoot() {
+  for (const char* dir : {"/flash/var/pdb", "/flash/boot", "/ram", "/rw/pckg/.download", "/tmp",
+                          "/bin"}) {
+    makeDirs(host(dir));
+  }
+}
+
+std::string RouterRoot::snapshot(const std::string& inside) const {
+  namespace fs = std::filesystem;
+  std::vector<std::string> lines;
+  std::error_code err;
+  std::string base = host(inside);
+  for (auto it = fs::recursive_directory_iterator(base, err); !err && it != fs::end(it);
+       it.increment(err)) {
+    std::string rel = it->path().string().substr(path().size());
+    struct stat st;
+    if (lstat(it->path().c_str(), &st) != 0) continue;
+    std::string line = rel + " mode=" + std::to_string(st.st_mode);
+    if (S_ISREG(st.st_mode)) {
+      std::string content = readFile(it->path().string());
+      line += " size=" + std::to_string(content.size()) + " hash=" +
+              std::to_string(std::hash<std::string>()(content));
+    } else if (S_ISLNK(st.st_mode)) {
+      line += " link=" + fs::read_symlink(it->path(), err).string();
+    }
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  return all;
+}
+
+ProgramRun RouterRoot::runInstaller(std::vector<std::string> arguments, ProgramOptions options) const {
+  options.arguments = {"-r", path()};
+  options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+  return runProgram(installerBinary(), options);
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+const char* installerBinary() { return INSTALLER_BINARY; }
+const char* npkBinary() { return NPK_BINARY; }
+}  // namespace testing_support
