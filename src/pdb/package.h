@@ -99,8 +99,9 @@ class Package : public PackageInfo {
   // when no image described it, then the enabled state) and from its
   // schedule file under "/ram/pdb/".
   void loadState();
-  // Stages the removal of the package's files, database entry and kept image.
-  void stageRemoval(ChangeSet& changes) const;
+  // Stages the removal of the package's files, database entry and kept
+  // image, and empties `files`.
+  void stageRemoval(ChangeSet& changes);
   // Stages the state files of an enabled package and clears `disabled`
   // and `action`.
   void writeEnabledState(ChangeSet& changes);

@@ -45,6 +45,14 @@ class PackageDb {
   // The --show table on standard output.
   void printListing() const;
 
+  // Post-install log "/flash/postlog". loadPostlog appends the old lines
+  // to `messages` and leaves the file as those lines followed by a
+  // 4096-byte zero reserve, so that a run stopped before writePostlog
+  // loses nothing. writePostlog rewrites the whole log after a load and
+  // otherwise appends `messages` (nothing when there are none).
+  void loadPostlog();
+  void writePostlog();
+
   // Console messages: "WARNING: " / "ERROR: " / no prefix, the formatted
   // text cut to 255 bytes, kept in `messages`; nothing while `quiet`.
   void printWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -59,6 +67,7 @@ class PackageDb {
   // Every message line printed this run, prefix included.
   std::vector<std::string> messages;
   bool quiet = false;
+  bool postlogLoaded = false;
 
  private:
   void printMessage(const char* prefix, const char* format, va_list args);

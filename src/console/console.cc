@@ -1,0 +1,192 @@
+#include "console/console.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console/spinner.h"
+#include "package/package_reader.h"
+#include "pdb/package_db.h"
+
+namespace {
+
+// Width of the widest progress line (the install bar); erasing writes as
+// many blanks.
+const size_t kProgressWidth = 79;
+// Room the install bar leaves for its text: the width less " [" and "]".
+const size_t kBarTextWidth = kProgressWidth - 3;
+const size_t kMessageBufferSize = 256;
+const size_t kCopyBlockSize = 16384;
+
+void writeText(const std::string& text) { fwrite(text.data(), 1, text.size(), stdout); }
+
+void eraseProgressLine() {
+  writeText("\r" + std::string(kProgressWidth, ' ') + "\r");
+  fflush(stdout);
+}
+
+void drawProgress(PackageDb& db, const std::string& line) {
+  if (db.quiet || line == db.progressLine) return;
+  std::string output = "\x1b[?25l\r" + line;
+  if (db.progressLine.size() > line.size()) output.append(db.progressLine.size() - line.size(), ' ');
+  output += "\r\x1b[?25h";
+  writeText(output);
+  fflush(stdout);
+  db.progressLine = line;
+}
+
+std::string installText(const Package& package) {
+  std::string text = "installing ";
+  if (package.disabled && package.bundle.name.empty()) text += " (disabled) ";
+  return text + progressName(package);
+}
+
+// The text, " [", `filled` of `width` columns as "#", the rest blank, "]".
+std::string barLine(const std::string& text, uint64_t filled, uint64_t width) {
+  return text + " [" + std::string(filled, '#') + std::string(width - filled, ' ') + "]";
+}
+
+// A descriptor closed when the object goes away.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+ssize_t readRetrying(int fd, char* buffer, size_t size) {
+  ssize_t got;
+  do {
+    got = read(fd, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+// True when the whole block was stored by one write.
+bool writeBlock(int fd, const char* buffer, size_t size) {
+  ssize_t put;
+  do {
+    put = write(fd, buffer, size);
+  } while (put < 0 && errno == EINTR);
+  return put >= 0 && static_cast<size_t>(put) == size;
+}
+
+}  // namespace
+
+void PackageDb::printWarning(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printMessage("WARNING: ", format, args);
+  va_end(args);
+}
+
+void PackageDb::printError(const char* format, ...) {
+  drawProgress(*this, std::string());
+  va_list args;
+  va_start(args, format);
+  printMessage("ERROR: ", format, args);
+  va_end(args);
+}
+
+void PackageDb::printNotice(const char* format, ...) {
+  drawProgress(*this, std::string());
+  va_list args;
+  va_start(args, format);
+  printMessage("", format, args);
+  va_end(args);
+}
+
+void PackageDb::printMessage(const char* prefix, const char* format, va_list args) {
+  char text[kMessageBufferSize];
+  if (vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
+  if (quiet) return;
+  std::string line = std::string(prefix) + text;
+  if (!progressLine.empty()) eraseProgressLine();
+  writeText(line + "\n");
+  fflush(stdout);
+  if (!progressLine.empty()) {
+    writeText(progressLine);
+    fflush(stdout);
+  }
+  messages.push_back(line);
+}
+
+void showProgress(const std::string& line) { drawProgress(PackageDb::instance(), line); }
+
+std::string displayName(const PackageInfo& package) { return package.name + "-" + versionText(package.version); }
+
+std::string refDisplayName(const PackageRef& ref) {
+  if (ref.minVersion == 0) return ref.name;
+  return ref.name + "-" + versionText(ref.minVersion);
+}
+
+std::string progressName(const Package& package) {
+  if (!package.bundle.name.empty()) return refDisplayName(package.bundle);
+  return displayName(package);
+}
+
+void showInstallProgress(const Package& package, PackageReader& reader) {
+  // tellg on a stream at its end would mark it failed; such a stream (and
+  // one that cannot tell its position) simply gets no redraw.
+  if (!reader.good()) return;
+  std::streamoff withinPart = reader.tellg();
+  uint64_t total = reader.totalSize();
+  if (withinPart < 0 || total == 0) return;
+  // A text too long for a bar is cut so that the line keeps its width and
+  // shows an empty bar.
+  std::string text = installText(package).substr(0, kBarTextWidth);
+  uint64_t width = kBarTextWidth - text.size();
+  uint64_t done = reader.partOffset() + static_cast<uint64_t>(withinPart);
+  uint64_t filled = done * width / total;
+  // A header that understates the file's length must not overfill the bar.
+  if (filled > width) filled = width;
+  showProgress(barLine(text, filled, width));
+}
+
+void reportCreateFailure(const Package& package, const std::string& path) {
+  int error = errno;
+  PackageDb& db = PackageDb::instance();
+  std::string name = progressName(package);
+  if (error == ENOSPC) {
+    db.printError("installation of %s failed: disk is too small", name.c_str());
+  } else if (error == EIO) {
+    db.printError("installation of %s failed: disk error", name.c_str());
+  } else {
+    db.printError("installation of %s failed: could not create %s: %s", name.c_str(), path.c_str(),
+                  strerror(error));
+  }
+}
+
+void reportBrokenPackage(const Package& package) {
+  PackageDb::instance().printError("installation of %s failed: broken package", progressName(package).c_str());
+}
+
+void copyWithSpinner(const std::string& source, const std::string& target, bool spinner) {
+  struct stat status;
+  if (stat(source.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return;
+  ScopedFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, status.st_mode & 0xfff));
+  ScopedFd in(open(source.c_str(), O_RDONLY));
+  if (!out.valid() || !in.valid()) return;
+  // open applies the bits only to a new file, and through the umask; the
+  // copy stands in for a rename, so the target gets the source's bits.
+  fchmod(out.get(), status.st_mode & 0xfff);
+  char block[kCopyBlockSize];
+  for (;;) {
+    ssize_t got = readRetrying(in.get(), block, sizeof block);
+    if (got <= 0) return;
+    if (!writeBlock(out.get(), block, static_cast<size_t>(got))) return;
+    if (spinner) processSpinner().advance();
+  }
+}

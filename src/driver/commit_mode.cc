@@ -1,0 +1,34 @@
+#include "driver/commit_mode.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include "driver/change_set.h"
+#include "pdb/paths.h"
+
+namespace {
+
+// Written straight to standard output: shown even when quiet, not logged.
+const char kFinishing[] = "finishing install... ";
+// Erases the last spinner character.
+const char kSpinnerErase[] = "\b \n";
+
+}  // namespace
+
+void runCommitMode() {
+  ChangeSet changes;
+  // Whatever could be read is applied; a missing manifest applies nothing.
+  changes.readManifest(paths::kManifest);
+  fputs(kFinishing, stdout);
+  fflush(stdout);
+  changes.commit(true);
+  fputs(kSpinnerErase, stdout);
+  fflush(stdout);
+}
+
+void runCancelMode() {
+  ChangeSet changes;
+  changes.readManifest(paths::kManifest);
+  changes.cancel();
+  unlink(paths::kManifest);
+}

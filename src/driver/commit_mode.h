@@ -1,0 +1,17 @@
+// The two run modes that work on the manifest of an earlier safe-mode run
+// alone, before the root is changed or the database is opened. Both always
+// let the program end with status 0.
+#ifndef DRIVER_COMMIT_MODE_H_
+#define DRIVER_COMMIT_MODE_H_
+
+// --commit: applies "/ram/MANIFEST" with the spinner on, between the texts
+// "finishing install... " and "\b \n" on standard output (not silenced,
+// not logged). A missing or malformed manifest applies what could be read.
+// The manifest stays.
+void runCommitMode();
+
+// --cancel: deletes "/ram/MANIFEST". The staged files it names stay where
+// they are: a change set read from a manifest owns none of them.
+void runCancelMode();
+
+#endif  // DRIVER_COMMIT_MODE_H_

@@ -1,0 +1,33 @@
+// Point arithmetic on Curve25519 for the legacy signature scheme: the
+// Montgomery curve y^2 = x^3 + 486662 x^2 + x over p = 2^255 - 19, whose
+// points the scheme names by their u-coordinate (x) as 32 little-endian
+// bytes. A u-coordinate names two points; the scheme always means the
+// one whose y (as an integer below p) is odd. B is the base point, u = 9.
+//
+// The computation is exact affine arithmetic on libcrypto big numbers.
+// It works on public data for verification and is not hardened against
+// timing: the signing side belongs on a build host, not on a router.
+// No input makes it crash or loop; results that have no u-coordinate
+// (the point at infinity) and u-coordinates of no curve point are
+// reported as failures.
+#ifndef PACKAGE_LEGACY_CURVE_H_
+#define PACKAGE_LEGACY_CURVE_H_
+
+#include "package/bignum.h"
+
+// All 256 bits of `publicKey` form the number, which is reduced modulo p.
+// Q is the point with that u-coordinate and an odd y (y = 0 for u = 0).
+// k and s are plain 256-bit little-endian numbers, not reduced.
+// On success *x holds the u-coordinate of [k]B + [s]Q, fully reduced.
+// False when no point has the key's u-coordinate, when the sum is the
+// point at infinity, or when memory runs out; *x is then unchanged.
+bool legacyCombination(const Bytes32& publicKey, const Bytes32& k, const Bytes32& s, Bytes32* x);
+
+// True when some curve point has the u-coordinate `publicKey` (mod p).
+bool legacyKeyOnCurve(const Bytes32& publicKey);
+
+// The u-coordinate of [n]B and whether its y is odd. False when [n]B is
+// the point at infinity (n a multiple of the group order) or memory runs out.
+bool legacyBaseMultiple(const Bytes32& n, Bytes32* u, bool* yIsOdd);
+
+#endif  // PACKAGE_LEGACY_CURVE_H_

@@ -1,0 +1,322 @@
+// Loading the installed set: records from kept package images first, then
+// from the descriptive files of entries no image described; each record is
+// completed with its enabled state and its scheduled action. Loading only
+// reads; nothing on disk changes.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <streambuf>
+
+#include "package/package_reader.h"
+#include "pdb/package_db.h"
+#include "pdb/paths.h"
+
+namespace {
+
+// The entries of one directory in directory order, leaving out every name
+// that begins with "." (".", ".." and hidden files are not entries).
+class DirectoryEntries {
+ public:
+  explicit DirectoryEntries(const std::string& path) : dir_(opendir(path.c_str())) {}
+  ~DirectoryEntries() {
+    if (dir_ != nullptr) closedir(dir_);
+  }
+  DirectoryEntries(const DirectoryEntries&) = delete;
+  DirectoryEntries& operator=(const DirectoryEntries&) = delete;
+
+  bool isOpen() const { return dir_ != nullptr; }
+  // False when no entry is left.
+  bool next(std::string* name) {
+    while (struct dirent* entry = readdir(dir_)) {
+      if (entry->d_name[0] == '.') continue;
+      *name = entry->d_name;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  DIR* dir_;
+};
+
+// Read-only stream buffer over a file descriptor, for the package reader.
+// Unlike std::filebuf it never throws: a read error reads as the end of
+// the file, which the reader reports as a short part.
+class FileSource : public std::streambuf {
+ public:
+  FileSource() = default;
+  ~FileSource() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  bool open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd_ >= 0;
+  }
+
+ protected:
+  int_type underflow() override {
+    ssize_t got;
+    do {
+      got = read(fd_, buffer_, sizeof buffer_);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return traits_type::eof();
+    setg(buffer_, buffer_, buffer_ + got);
+    return traits_type::to_int_type(buffer_[0]);
+  }
+
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override {
+    if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
+    int whence = SEEK_SET;
+    if (direction == std::ios_base::cur) {
+      // The descriptor stands past the bytes still buffered.
+      offset -= egptr() - gptr();
+      whence = SEEK_CUR;
+    } else if (direction == std::ios_base::end) {
+      whence = SEEK_END;
+    }
+    return reposition(offset, whence);
+  }
+
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+    if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
+    return reposition(off_type(position), SEEK_SET);
+  }
+
+ private:
+  pos_type reposition(off_type offset, int whence) {
+    off_t now = lseek(fd_, static_cast<off_t>(offset), whence);
+    if (now < 0) return pos_type(off_type(-1));
+    setg(buffer_, buffer_, buffer_);
+    return pos_type(off_type(now));
+  }
+
+  int fd_ = -1;
+  char buffer_[16384];
+};
+
+std::string databaseEntryDir(const std::string& name) {
+  return std::string(paths::kDatabaseRoot) + name + "/";
+}
+
+// Strict unsigned decimal: digits only, at most 32 bits.
+bool parseUnsigned(const std::string& word, uint32_t* value) {
+  if (word.empty() || word.size() > 10) return false;
+  uint64_t number = 0;
+  for (char c : word) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number > 0xFFFFFFFFu) return false;
+  *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+// Signed decimal with an optional sign, within 32 bits.
+bool parseSigned(const std::string& word, int32_t* value) {
+  bool negative = !word.empty() && word[0] == '-';
+  bool signedWord = negative || (!word.empty() && word[0] == '+');
+  uint32_t magnitude = 0;
+  if (!parseUnsigned(signedWord ? word.substr(1) : word, &magnitude)) return false;
+  if (magnitude > (negative ? 0x80000000u : 0x7FFFFFFFu)) return false;
+  *value = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
+                    : static_cast<int32_t>(magnitude);
+  return true;
+}
+
+bool readUnsigned(std::istream& in, uint32_t* value) {
+  std::string word;
+  return static_cast<bool>(in >> word) && parseUnsigned(word, value);
+}
+
+bool readSigned(std::istream& in, int32_t* value) {
+  std::string word;
+  return static_cast<bool>(in >> word) && parseSigned(word, value);
+}
+
+// The first whitespace-delimited word of a file; empty when there is none.
+std::string firstWord(const std::string& path) {
+  std::ifstream in(path);
+  std::string word;
+  in >> word;
+  return word;
+}
+
+// The schedule directory drops every character of the name that is not an
+// ASCII letter, digit or "-".
+std::string cleanedName(const std::string& name) {
+  std::string cleaned;
+  for (char c : name) {
+    bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                c == '-';
+    if (keep) cleaned += c;
+  }
+  return cleaned;
+}
+
+// Descriptive files of an entry that no image described. A missing or
+// malformed version file, or a malformed list, schedules the record's
+// removal; a missing list is an empty one.
+void loadDescription(Package& package, const std::string& dir) {
+  std::ifstream versionFile(dir + "version");
+  if (!readUnsigned(versionFile, &package.version) ||
+      !readUnsigned(versionFile, &package.buildTime)) {
+    package.action = kActionUninstall;
+  }
+  if (!readRefList(dir + "deps", &package.depends, false)) package.action = kActionUninstall;
+  if (!readRefList(dir + "provides", &package.provides, true)) package.action = kActionUninstall;
+  if (!readRefList(dir + "conflicts", &package.conflicts, false)) {
+    package.action = kActionUninstall;
+  }
+  // Its bundle is gone: a loaded bundle image would have described it.
+  std::string bundleName = firstWord(dir + "bundle");
+  if (!bundleName.empty()) {
+    package.bundle = PackageRef(bundleName, 0, 0, 0);
+    package.action = kActionUninstall;
+  }
+  std::ifstream filesFile(dir + "files");
+  package.isBundle = !filesFile.is_open();
+  std::string line;
+  while (std::getline(filesFile, line)) {
+    if (line.empty()) continue;
+    package.files.insert(line[0] == '/' ? line : "/" + line);
+  }
+}
+
+void loadEnabledState(Package& package, const std::string& dir) {
+  package.userChoice = false;
+  std::ifstream disabledFile(dir + "disabled");
+  if (disabledFile.is_open()) {
+    package.disabled = true;
+    std::string firstLine;
+    std::getline(disabledFile, firstLine);
+    package.userChoice = firstLine != "auto";
+    return;
+  }
+  package.disabled = false;
+  if (std::ifstream(dir + "enabled").is_open()) package.userChoice = true;
+}
+
+void loadSchedule(Package& package) {
+  std::string path = std::string(paths::kScheduleRoot) + cleanedName(package.name) + "/schedule";
+  std::string word = firstWord(path);
+  if (word == actionWord(kActionUninstall)) {
+    package.action = kActionUninstall;
+  } else if (word == actionWord(kActionEnable)) {
+    package.action = kActionEnable;
+    package.userChoice = true;
+  } else if (word == actionWord(kActionDisable)) {
+    package.action = kActionDisable;
+    package.userChoice = true;
+  }
+}
+
+// Reads the members following a bundle header, each tagged with the
+// bundle, then the bundle itself; members come before their bundle.
+void loadBundleImage(std::unique_ptr<Package> bundle, PackageReader& reader,
+                     std::vector<Package*>& packages) {
+  readPackageHeader(*bundle, reader);
+  const PackageRef bundleRef(bundle->name, bundle->version, bundle->version, 0);
+  while (reader.currentType() == kPartPackageHeader) {
+    std::unique_ptr<Package> member(new Package());
+    // A member header that cannot be read would stay current for ever;
+    // the rest of the file is not trusted either.
+    if (!readPackageHeader(*member, reader)) break;
+    member->bundle = bundleRef;
+    packages.push_back(member.release());
+  }
+  packages.push_back(bundle.release());
+}
+
+// Turns one kept image into records; an image that cannot be opened gives
+// none, one without a readable header a record with `entryName` alone.
+void loadImage(const std::string& path, const std::string& entryName,
+               std::vector<Package*>& packages) {
+  FileSource file;
+  if (!file.open(path)) return;
+  std::unique_ptr<Package> record(new Package(entryName));
+  PackageReader reader(&file, false, nullptr);
+  reader.wantedTypes = {kPartBundleHeader,  kPartPackageHeader, kPartAttribute24, kPartNote,
+                        kPartDependencies, kPartProvides,      kPartConflicts};
+  reader.nextPart();
+  if (reader.currentType() == kPartBundleHeader) {
+    loadBundleImage(std::move(record), reader, packages);
+    return;
+  }
+  readPackageHeader(*record, reader);
+  packages.push_back(record.release());
+}
+
+}  // namespace
+
+PackageDb& PackageDb::instance() {
+  // Lives until the process ends; nothing destroys it.
+  static PackageDb* const database = new PackageDb();
+  return *database;
+}
+
+PackageDb::~PackageDb() {
+  for (Package* package : packages) delete package;
+}
+
+void PackageDb::openRepository(bool quietConsole, const std::string& systemArchitecture) {
+  quiet = quietConsole;
+  architecture = systemArchitecture;
+  if (!loadImages(false, paths::kDatabaseRoot)) {
+    printWarning("could not open repo");
+    return;
+  }
+  loadImages(true, paths::kKeptImagesDir);
+  DirectoryEntries entries(paths::kDatabaseRoot);
+  if (!entries.isOpen()) return;
+  for (Package* package : packages) package->loadState();
+  std::string entryName;
+  while (entries.next(&entryName)) {
+    if (indexOf(entryName) >= 0) continue;
+    std::unique_ptr<Package> package(new Package(entryName));
+    package->loadState();
+    packages.push_back(package.release());
+  }
+}
+
+// The entries always come from the database directory; `directory` only
+// says where their images are kept.
+bool PackageDb::loadImages(bool fromImagesDir, const std::string& directory) {
+  DirectoryEntries entries(paths::kDatabaseRoot);
+  if (!entries.isOpen()) return false;
+  std::string entryName;
+  while (entries.next(&entryName)) {
+    std::string image =
+        fromImagesDir ? directory + entryName : databaseEntryDir(entryName) + "image";
+    loadImage(image, entryName, packages);
+  }
+  return true;
+}
+
+void Package::loadState() {
+  const std::string dir = databaseEntryDir(name);
+  if (version == 0) loadDescription(*this, dir);
+  loadEnabledState(*this, dir);
+  if (!isAllOnes()) loadSchedule(*this);
+}
+
+bool readRefList(const std::string& path, std::vector<PackageRef>* list, bool withPriority) {
+  std::ifstream in(path);
+  if (!in.is_open()) return true;
+  std::string name;
+  while (in >> name) {
+    PackageRef entry(name, 0, 0, 0);
+    if (!readUnsigned(in, &entry.minVersion) || !readUnsigned(in, &entry.maxVersion)) return false;
+    if (withPriority && !readSigned(in, &entry.priority)) return false;
+    list->push_back(entry);
+  }
+  // A read error is not the end of the list.
+  return !in.bad();
+}
