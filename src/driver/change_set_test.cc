@@ -315,18 +315,18 @@ TEST(ChangeSetManifest, RoundTripKeepsKindsOrderAndTurnsStagedIntoMove) {
   changes.addRemoval(dir.file("flash/old"));
   changes.addRemoval(dir.file("flash"));
   ASSERT_TRUE(changes.writeManifest(dir.file("MANIFEST")));
-  EXPECT_EQ("U " + dir.file("flash") + "\n" +              //
-                "M " + dir.file("flash/b") + " " + staged + "\n" +  //
-                "U " + dir.file("flash/old") + "\n" +               //
-                "M /flash/var/pdb/x/image /rw/pckg/x.npk\n"
-                "L /flash/var/pdb/y/image /flash/bootimage\n",
+  EXPECT_EQ("M /flash/var/pdb/x/image /rw/pckg/x.npk\n"
+            "L /flash/var/pdb/y/image /flash/bootimage\n"
+            "U " + dir.file("flash") + "\n" +
+                "M " + dir.file("flash/b") + " " + staged + "\n" +
+                "U " + dir.file("flash/old") + "\n",
             readFile(dir.file("MANIFEST")));
   ChangeSet read;
   EXPECT_TRUE(read.readManifest(dir.file("MANIFEST")));
   std::string expected = listing(changes);
-  size_t staged_kind = expected.find("1 " + dir.file("flash/b"));
-  ASSERT_NE(std::string::npos, staged_kind);
-  expected[staged_kind] = '0';
+  size_t stagedKind = expected.find("1 " + dir.file("flash/b"));
+  ASSERT_NE(std::string::npos, stagedKind);
+  expected[stagedKind] = '0';
   EXPECT_EQ(expected, listing(read));
   // A change set read back owns no staged file.
   read.cancel();

@@ -38,7 +38,7 @@ class Chooser {
       return false;
     }
     for (size_t other = 0; other < list_.size(); ++other) {
-      if (other > position && losesTo(record, *list_[other])) return false;
+      if (other != position && losesTo(record, *list_[other])) return false;
     }
     return true;
   }

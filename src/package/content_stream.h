@@ -1,0 +1,132 @@
+// The file tree of a package: the content of a type-4 part is one zlib
+// stream which, inflated, is a run of entries with no count and no end
+// mark. Entry header (30 bytes, little-endian): mode (2; file type in the
+// top 4 bits, 0x8000 regular file), 21 bytes not read, skip byte (1;
+// nonzero: not extracted), data length (4), path length (2); then the path
+// (no terminator, leading "/" optional) and the data.
+//
+// InflateStreamBuf inflates the part as it is read; ContentStream is the
+// input stream over it; ContentWalker walks the entries. The compressed
+// bytes are read through the package reader, so they are digested and
+// copied like any other part content. Corrupt compressed data looks like
+// an early end of the tree.
+#ifndef PACKAGE_CONTENT_STREAM_H_
+#define PACKAGE_CONTENT_STREAM_H_
+
+#include <stdint.h>
+#include <zlib.h>
+
+#include <istream>
+#include <streambuf>
+#include <string>
+
+class PackageReader;
+
+// Inflating stream buffer over the current part of a package reader. Only
+// moves forward: relative skips forward, and telling the position. Does
+// not own the source.
+class InflateStreamBuf : public std::streambuf {
+ public:
+  static const size_t kBufferSize = 4096;
+
+  // `source` is the reader's part buffer, positioned on a type-4 part; it
+  // must outlive this buffer.
+  explicit InflateStreamBuf(std::streambuf* source);
+  ~InflateStreamBuf() override;
+  InflateStreamBuf(const InflateStreamBuf&) = delete;
+  InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
+
+ protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir way,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+  int_type underflow() override;
+
+ private:
+  // One inflate call over pending input, reading more when none is left.
+  // Returns the bytes produced, or -1 at the end of the data.
+  int inflateOnce();
+  bool skipForward(uint64_t n);
+  uint64_t position() const { return produced_ - static_cast<uint64_t>(egptr() - gptr()); }
+
+  std::streambuf* source_;
+  z_stream zlib_;
+  bool ready_ = false;  // the inflate state is set up
+  bool ended_ = false;  // end of the stream, corrupt data or no more input
+  uint64_t produced_ = 0;
+  char input_[kBufferSize];
+  char output_[kBufferSize];
+};
+
+// The inflated file tree of the reader's current part as an input stream.
+// The reader must outlive the stream and stay on the part while it is read.
+class ContentStream : public std::istream {
+ public:
+  explicit ContentStream(PackageReader& reader);
+  ~ContentStream() override;
+
+ private:
+  InflateStreamBuf buffer_;
+};
+
+// Header fields and path of one entry of the file tree.
+struct ContentEntry {
+  uint16_t mode = 0;
+  uint8_t skipByte = 0;
+  uint32_t dataLength = 0;
+  std::string path;
+
+  bool isRegularFile() const { return (mode & 0xF000) == 0x8000; }
+  // Only regular files without the skip byte are extracted; everything
+  // else (directories, links, ...) is passed over with its data.
+  bool extracted() const { return isRegularFile() && skipByte == 0; }
+};
+
+enum class WalkStep {
+  kEntry,   // an entry was read
+  kEnd,     // normal end of the tree
+  kBroken,  // path or data of an extracted entry ends early
+};
+
+// Walks the entries of the file tree in one forward pass:
+//   ContentWalker walker(reader);
+//   while (walker.next(&entry) == WalkStep::kEntry)
+//     if (entry.extracted()) while (walker.dataUnread() > 0) walker.readData(...)
+// The tree ends normally when an entry header cannot be read in full (so
+// a partial header at the end is an end too), and also after the data of
+// an entry that is passed over ends early. A path, or data of an extracted
+// entry, that ends early makes the package broken. Afterwards the caller
+// advances the reader with nextPart, which passes over (and digests) any
+// compressed bytes the walk did not consume.
+class ContentWalker {
+ public:
+  static const size_t kEntryHeaderSize = 30;
+
+  // REQUIRES: the reader's current part is type 4; the reader outlives
+  // the walker.
+  explicit ContentWalker(PackageReader& reader);
+  ContentWalker(const ContentWalker&) = delete;
+  ContentWalker& operator=(const ContentWalker&) = delete;
+
+  // Passes over the data of the previous entry not yet read, then reads
+  // the next entry's header and path into `entry`. After kEnd or kBroken
+  // every further call returns the same.
+  WalkStep next(ContentEntry* entry);
+  // Data of the current entry not yet read.
+  uint32_t dataUnread() const { return dataUnread_; }
+  // Reads exactly `n` bytes of the current entry's data, n at most
+  // dataUnread(). False when the data ends early: the package is broken.
+  bool readData(char* out, size_t n);
+
+ private:
+  bool readExactly(char* out, size_t n);
+  bool readPath(uint16_t length, std::string* path);
+  bool passOverData();
+
+  ContentStream stream_;
+  WalkStep state_ = WalkStep::kEntry;
+  bool currentExtracted_ = false;
+  uint32_t dataUnread_ = 0;
+};
+
+#endif  // PACKAGE_CONTENT_STREAM_H_

@@ -1,0 +1,215 @@
+#include "package/content_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "package/package_reader.h"
+#include "package/package_writer.h"
+
+namespace {
+
+// Bytes that do not compress, so that compressed offsets track plain ones.
+std::string noise(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
+FileTreeEntry entry(uint16_t mode, const std::string& path, const std::string& data,
+                    uint8_t skipByte = 0) {
+  FileTreeEntry result;
+  result.mode = mode;
+  result.path = path;
+  result.data = data;
+  result.skipByte = skipByte;
+  return result;
+}
+
+// A package holding `container` as its type-4 part, then a note part that
+// shows whether the reader still finds its way after the walk.
+class TreeFixture {
+ public:
+  explicit TreeFixture(const std::string& container) {
+    PackageWriter writer;
+    writer.addPart(kPartFileContainer, container);
+    writer.addPart(kPartNote, "after");
+    source_.str(writer.bytes());
+    reader_.reset(new PackageReader(&source_, true, nullptr));
+    reader_->wantedTypes = {kPartFileContainer, kPartNote};
+    reader_->nextPart();
+  }
+  PackageReader& reader() { return *reader_; }
+  bool noteFollows() {
+    if (reader_->nextPart() != kPartNote) return false;
+    char note[5];
+    reader_->read(note, 5);
+    return std::string(note, 5) == "after";
+  }
+
+ private:
+  std::stringbuf source_;
+  std::unique_ptr<PackageReader> reader_;
+};
+
+// Walks the tree; extracted entries are read in 16384-byte pieces. Returns
+// one line per entry ("path:data" or "path:-" when passed over) and the end.
+std::string walk(PackageReader& reader) {
+  ContentWalker walker(reader);
+  ContentEntry current;
+  std::string log;
+  WalkStep step;
+  while ((step = walker.next(&current)) == WalkStep::kEntry) {
+    log += current.path + ":";
+    if (!current.extracted()) {
+      log += "-\n";
+      continue;
+    }
+    std::string data;
+    char piece[16384];
+    while (walker.dataUnread() > 0) {
+      size_t size = std::min<size_t>(walker.dataUnread(), sizeof piece);
+      if (!walker.readData(piece, size)) break;
+      data.append(piece, size);
+    }
+    if (walker.dataUnread() > 0) continue;  // the next step tells why
+    log += (data.size() > 20 ? std::to_string(data.size()) + " bytes" : data) + "\n";
+  }
+  return log + (step == WalkStep::kEnd ? "end" : "broken");
+}
+
+TEST(ContentStreamTest, EmptyTreesEndAtOnce) {
+  TreeFixture emptyPart("");
+  EXPECT_EQ("end", walk(emptyPart.reader()));
+  EXPECT_TRUE(emptyPart.noteFollows());
+
+  TreeFixture emptyStream(zlibCompress(""));
+  EXPECT_EQ("end", walk(emptyStream.reader()));
+  EXPECT_TRUE(emptyStream.noteFollows());
+}
+
+TEST(ContentStreamTest, OnlyRegularFilesWithoutSkipByteAreExtracted) {
+  std::string big = noise(100000, 1);
+  TreeFixture fixture(fileContainer({
+      entry(040755, "/etc", ""),
+      entry(0120777, "/etc/link", "/target/file"),
+      entry(0100644, "/etc/skipped", "not extracted", 1),
+      entry(0100600, "etc/relative", "relative data"),
+      entry(0100755, "/bin/big", big),
+      entry(0140000, "/run/socket", noise(5000, 2)),
+      entry(0100644, "/etc/last", "last"),
+  }));
+  EXPECT_EQ(
+      "/etc:-\n/etc/link:-\n/etc/skipped:-\netc/relative:relative data\n"
+      "/bin/big:100000 bytes\n/run/socket:-\n/etc/last:last\nend",
+      walk(fixture.reader()));
+  EXPECT_TRUE(fixture.noteFollows());
+
+  TreeFixture again(fileContainer({entry(0100755, "/bin/big", big)}));
+  ContentWalker walker(again.reader());
+  ContentEntry current;
+  ASSERT_EQ(WalkStep::kEntry, walker.next(&current));
+  EXPECT_EQ(0100755, current.mode);
+  EXPECT_EQ(100000u, current.dataLength);
+  std::string data(100000, '\0');
+  ASSERT_TRUE(walker.readData(&data[0], 70000));
+  ASSERT_TRUE(walker.readData(&data[70000], 30000));
+  EXPECT_EQ(big, data);
+  EXPECT_FALSE(walker.readData(&data[0], 1));
+  EXPECT_EQ(WalkStep::kEnd, walker.next(&current));
+}
+
+TEST(ContentStreamTest, WhereATreeEndsEarly) {
+  std::string complete = encodeFileTree({entry(0100644, "/a", "first")});
+  std::string partial = encodeFileTree({entry(0100644, "/b", "second")});
+  TreeFixture midHeader(zlibCompress(complete + partial.substr(0, 29)));
+  EXPECT_EQ("/a:first\nend", walk(midHeader.reader()));
+  EXPECT_TRUE(midHeader.noteFollows());
+
+  TreeFixture midPath(zlibCompress(complete + partial.substr(0, 31)));
+  EXPECT_EQ("/a:first\nbroken", walk(midPath.reader()));
+
+  TreeFixture midData(zlibCompress(complete + partial.substr(0, partial.size() - 1)));
+  EXPECT_EQ("/a:first\n/b:broken", walk(midData.reader()));
+  EXPECT_TRUE(midData.noteFollows());
+
+  std::string link = encodeFileTree({entry(0120777, "/l", "/twelve/byte")});
+  TreeFixture midSkippedData(zlibCompress(complete + link.substr(0, link.size() - 1)));
+  EXPECT_EQ("/a:first\n/l:-\nend", walk(midSkippedData.reader()));
+
+  // Data left unread by the caller is passed over; for an extracted entry
+  // its early end still makes the package broken.
+  TreeFixture unread(zlibCompress(partial.substr(0, partial.size() - 1)));
+  ContentWalker walker(unread.reader());
+  ContentEntry current;
+  ASSERT_EQ(WalkStep::kEntry, walker.next(&current));
+  EXPECT_EQ(WalkStep::kBroken, walker.next(&current));
+  EXPECT_EQ(WalkStep::kBroken, walker.next(&current));
+}
+
+TEST(ContentStreamTest, DeclaredLengthsBeyondTheTree) {
+  FileTreeEntry huge = entry(0100644, "/huge", "only this");
+  huge.declaredLength = 0xFFFFFFFF;
+  TreeFixture extracted(fileContainer({huge}));
+  EXPECT_EQ("/huge:broken", walk(extracted.reader()));
+
+  huge.mode = 0120777;
+  TreeFixture skipped(fileContainer({huge}));
+  EXPECT_EQ("/huge:-\nend", walk(skipped.reader()));
+}
+
+TEST(ContentStreamTest, CorruptCompressedData) {
+  TreeFixture notZlib("this is not a zlib stream");
+  EXPECT_EQ("end", walk(notZlib.reader()));
+  EXPECT_TRUE(notZlib.noteFollows());
+
+  std::string container = fileContainer({entry(0100644, "/f", noise(50000, 3))});
+  container[container.size() / 2] ^= 0x55;
+  container[container.size() / 2 + 1] ^= 0x55;
+  TreeFixture corruptData(container);
+  EXPECT_EQ("/f:broken", walk(corruptData.reader()));
+  EXPECT_TRUE(corruptData.noteFollows());
+
+  // A stream cut anywhere ends like a tree cut at what inflated so far.
+  std::string two = fileContainer({entry(0100644, "/a", "a"), entry(0100644, "/b", "b")});
+  const std::set<std::string> outcomes = {"end", "broken", "/a:broken", "/a:a\nend",
+                                          "/a:a\nbroken", "/a:a\n/b:broken",
+                                          "/a:a\n/b:b\nend"};  // only the checksum cut
+  for (size_t length = 0; length < two.size(); ++length) {
+    TreeFixture cut(two.substr(0, length));
+    std::string log = walk(cut.reader());
+    EXPECT_EQ(1u, outcomes.count(log)) << length << ": " << log;
+  }
+  TreeFixture whole(two);
+  EXPECT_EQ("/a:a\n/b:b\nend", walk(whole.reader()));
+}
+
+TEST(ContentStreamTest, StreamSkipsOnlyForward) {
+  std::string plain = noise(10000, 4);
+  TreeFixture fixture(zlibCompress(plain));
+  ContentStream stream(fixture.reader());
+  char byte;
+  stream.seekg(5000, std::ios_base::cur);
+  EXPECT_EQ(5000, static_cast<int>(stream.tellg()));
+  ASSERT_TRUE(stream.get(byte));
+  EXPECT_EQ(plain[5000], byte);
+  stream.seekg(-2, std::ios_base::cur);
+  EXPECT_TRUE(stream.fail());
+  stream.clear();
+  stream.seekg(0, std::ios_base::end);
+  EXPECT_TRUE(stream.fail());
+  stream.clear();
+  stream.seekg(4998, std::ios_base::cur);
+  EXPECT_EQ(9999, static_cast<int>(stream.tellg()));
+  stream.seekg(2, std::ios_base::cur);  // one byte short
+  EXPECT_TRUE(stream.fail());
+}
+
+}  // namespace
