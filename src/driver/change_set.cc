@@ -19,6 +19,7 @@ const uint64_t kStagingReserve = 65536;
 // Longer manifest lines cannot be two paths and are refused.
 const size_t kMaxManifestLine = 16384;
 const char kManifestWriteError[] = "could not write %s: %s";
+const char kManifestPathError[] = "could not write %s: the path \"%s\" cannot be carried by it";
 
 bool isMove(ChangeKind kind) { return kind == ChangeKind::Move || kind == ChangeKind::MoveStaged; }
 
@@ -66,6 +67,15 @@ int writeAll(int fd, const std::string& text) {
     done += static_cast<size_t>(wrote);
   }
   return 0;
+}
+
+// A line holds the letter, the target and the source separated by
+// blanks, the source running to the end of the line: a target can hold
+// neither a blank nor a line feed, a source no line feed.
+const std::string* uncarriablePath(const std::string& target, const ChangeAction& action) {
+  if (target.find_first_of(" \n") != std::string::npos) return &target;
+  if (action.source.find('\n') != std::string::npos) return &action.source;
+  return nullptr;
 }
 
 std::string manifestLine(const std::string& target, const ChangeAction& action) {
@@ -326,6 +336,13 @@ void ChangeSet::cancel() {
 }
 
 bool ChangeSet::writeManifest(const std::string& path) {
+  for (const auto& entry : entries_) {
+    if (const std::string* bad = uncarriablePath(entry.first, entry.second)) {
+      PackageDb::instance().printError(kManifestPathError, path.c_str(), bad->c_str());
+      cancel();
+      return false;
+    }
+  }
   Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   int error = file.get() < 0 ? errno : 0;
   bool created = error == 0;

@@ -427,4 +427,30 @@ TEST(ChangeSetManifest, FullDiskWhileWritingRemovesThePartialManifest) {
   EXPECT_FALSE(pathExists(staged));
 }
 
+TEST(ChangeSetManifest, PathTheFormatCannotCarryFailsBeforeAnythingIsWritten) {
+  TempDir dir;
+  PackageDb& db = PackageDb::instance();
+  for (const std::string& target : {dir.file("with blank"), dir.file("with\nfeed")}) {
+    ChangeSet changes;
+    std::string kept = stage(changes, dir.file("plain"), "a");
+    std::string odd = stage(changes, target, "b");
+    db.messages.clear();
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(changes.writeManifest(dir.file("MANIFEST")));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(1u, db.messages.size());
+    EXPECT_EQ("ERROR: could not write " + dir.file("MANIFEST") + ": the path \"" + target +
+                  "\" cannot be carried by it",
+              db.messages[0]);
+    EXPECT_FALSE(pathExists(dir.file("MANIFEST")));
+    EXPECT_TRUE(changes.empty());
+    EXPECT_FALSE(pathExists(kept));
+    EXPECT_FALSE(pathExists(odd));
+  }
+  ChangeSet links;  // a link text may hold blanks: it runs to the end of the line
+  links.addSymlink("a b", dir.file("link"));
+  EXPECT_TRUE(links.writeManifest(dir.file("MANIFEST")));
+  EXPECT_EQ("L " + dir.file("link") + " a b\n", readFile(dir.file("MANIFEST")));
+}
+
 }  // namespace

@@ -65,7 +65,7 @@ class FileSystem {
 
 // A file system for tests. Queries (statfs, stat, exists) are answered
 // from scripted tables when the path is scripted; every operation is
-// appended to `log` ("rename a b", "syncfs p", ...). With a base file
+// appended to `log` ("unlink p", "rename t from s", ...). With a base file
 // system, unscripted queries and all operations go to the base; without
 // one, unscripted queries fail with ENOENT and operations only log and
 // succeed, unless an error was scripted for them.

@@ -4,12 +4,12 @@
 // bytes. A u-coordinate names two points; the scheme always means the
 // one whose y (as an integer below p) is odd. B is the base point, u = 9.
 //
-// The computation is exact affine arithmetic on libcrypto big numbers.
-// It works on public data for verification and is not hardened against
-// timing: the signing side belongs on a build host, not on a router.
-// No input makes it crash or loop; results that have no u-coordinate
-// (the point at infinity) and u-coordinates of no curve point are
-// reported as failures.
+// The sums are computed exactly, with libcrypto's elliptic-curve routines
+// on the short Weierstrass curve that is birationally equivalent to this
+// one. Verification handles public data only and is not made to run in
+// constant time. No input makes these functions crash or loop; a result
+// without a u-coordinate (the point at infinity) and a u-coordinate of no
+// curve point (one of the twist) are reported as failures.
 #ifndef PACKAGE_LEGACY_CURVE_H_
 #define PACKAGE_LEGACY_CURVE_H_
 

@@ -1,5 +1,7 @@
 #include "package/legacy_signature.h"
 
+#include <stdio.h>
+
 #include <openssl/rand.h>
 
 #include <gtest/gtest.h>
@@ -26,6 +28,34 @@ Bytes32 plusOrder(const Bytes32& value, unsigned long times) {
   Bytes32 bytes{};
   EXPECT_TRUE(bigNumToLittleEndian(sum.get(), &bytes));
   return bytes;
+}
+
+template <size_t N>
+std::array<uint8_t, N> fromHex(const char* hex) {
+  std::array<uint8_t, N> bytes{};
+  for (size_t i = 0; i < N; ++i) {
+    unsigned value = 0;
+    sscanf(hex + 2 * i, "%2x", &value);
+    bytes[i] = uint8_t(value);
+  }
+  return bytes;
+}
+
+TEST(LegacySignatureTest, IndependentlyMadeSignatureVerifies) {
+  // Made by a separate implementation of the scheme from its description,
+  // with private scalar 01 02 .. 20 (whose [q]B has an even y).
+  Bytes32 scalar;
+  for (size_t i = 0; i < 32; ++i) scalar[i] = uint8_t(i + 1);
+  Bytes32 publicKey;
+  ASSERT_TRUE(legacyPublicKey(scalar, &publicKey));
+  EXPECT_EQ(fromHex<32>("bcd6886bb4119943e0d74eb75fa44d28b11e65d78aa98f94149bb261174f3834"),
+            publicKey);
+  Bytes32 digest = fromHex<32>("030a11181f262d343b424950575e656c737a81888f969da4abb2b9c0c7ced5dc");
+  LegacySignature signature;
+  signature.check = fromHex<16>("11be58bff9f75204d5401651e69043df");
+  signature.scalar =
+      fromHex<32>("3a80bb5b5f57a66ccc97c1035be299dd68d0b2271933d38f71e0b29d3c4afb0a");
+  EXPECT_TRUE(legacyVerify(publicKey, digest.data(), signature));
 }
 
 TEST(LegacySignatureTest, ChallengeMixesCheckIntoBytes8To23AndClamps) {

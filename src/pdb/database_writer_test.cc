@@ -151,6 +151,7 @@ TEST_F(DatabaseWriter, FullFlashIsReportedWithTheFileLabel) {
     ChangeSet changes;
     Package package = routing();
     PackageDb& db = PackageDb::instance();
+    db.messages.clear();  // the child inherits what earlier tests printed
     bool ok = writeDatabaseEntry(package, changes);
     changes.cancel();
     return std::to_string(ok) + " " + (db.messages.empty() ? "" : db.messages[0]);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <streambuf>
 
+#include "package/file_source.h"
 #include "package/package_reader.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
@@ -41,65 +42,6 @@ class DirectoryEntries {
 
  private:
   DIR* dir_;
-};
-
-// Read-only stream buffer over a file descriptor, for the package reader.
-// Unlike std::filebuf it never throws: a read error reads as the end of
-// the file, which the reader reports as a short part.
-class FileSource : public std::streambuf {
- public:
-  FileSource() = default;
-  ~FileSource() override {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-
-  bool open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd_ >= 0;
-  }
-
- protected:
-  int_type underflow() override {
-    ssize_t got;
-    do {
-      got = read(fd_, buffer_, sizeof buffer_);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return traits_type::eof();
-    setg(buffer_, buffer_, buffer_ + got);
-    return traits_type::to_int_type(buffer_[0]);
-  }
-
-  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                   std::ios_base::openmode which) override {
-    if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
-    int whence = SEEK_SET;
-    if (direction == std::ios_base::cur) {
-      // The descriptor stands past the bytes still buffered.
-      offset -= egptr() - gptr();
-      whence = SEEK_CUR;
-    } else if (direction == std::ios_base::end) {
-      whence = SEEK_END;
-    }
-    return reposition(offset, whence);
-  }
-
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-    if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
-    return reposition(off_type(position), SEEK_SET);
-  }
-
- private:
-  pos_type reposition(off_type offset, int whence) {
-    off_t now = lseek(fd_, static_cast<off_t>(offset), whence);
-    if (now < 0) return pos_type(off_type(-1));
-    setg(buffer_, buffer_, buffer_);
-    return pos_type(off_type(now));
-  }
-
-  int fd_ = -1;
-  char buffer_[16384];
 };
 
 std::string databaseEntryDir(const std::string& name) {

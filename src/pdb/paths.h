@@ -49,6 +49,12 @@ const char kPostInstallTool[] = "/bin/tesk";
 const char kPlatformSettings[] = "/rw/platform/settings";
 const char kPlatformSettingsEnv[] = "KESTAVIN_PLATFORM_SETTINGS";
 
+// Inspection of a candidate branding image.
+const char kBrandingMountPoint[] = "/ram/branding";
+const char kLoopControl[] = "/dev/loop-control";
+// printf pattern of a loop device node, by device number.
+const char kLoopDevicePattern[] = "/dev/loop%d";
+
 }  // namespace paths
 
 #endif  // PDB_PATHS_H_

@@ -1,0 +1,57 @@
+// Installation of one package from a package stream into the run's change
+// set: header, admission, replacement of an installed package of the same
+// name, the file tree, the signature, the database entry and the marker
+// files an installation leaves. Nothing reaches the installed system before
+// the change set is applied, except the marker "/rw/CONVERT", which is
+// created at once for a "system" package of major version 6 or less.
+//
+// Target of an extracted file: "/flash", then "/x/" and the package name
+// when the package is installed disabled, then "/" unless the entry path
+// begins with one, then the entry path. Packages whose name or entry paths
+// could leave those directories are refused as broken (safe_names.h).
+#ifndef PACKAGE_CONTENT_INSTALL_H_
+#define PACKAGE_CONTENT_INSTALL_H_
+
+#include <map>
+#include <string>
+
+class ChangeSet;
+class Package;
+class PackageDb;
+class PackageReader;
+struct PackageRef;
+
+// Enable states chosen earlier by the user, by package name: true means
+// disabled. A new version of a package named here takes the choice over.
+typedef std::map<std::string, bool> StateMap;
+
+// Installs the package whose header part is the reader's current part.
+// REQUIRES: the reader was made with the digest on and its wanted types
+// include 1, 3, 4, 9, 16, 17, 19 and 21.
+//
+// `options` holds InstallOptions bits. `bundleRef` names the bundle when
+// the package is a bundle member (null otherwise); a member's admission
+// prints nothing and a refused member's parts are passed over up to the
+// next member. `dbDirOut` (may be null) receives the package's database
+// directory when the package carries a squashfs image and is recorded in
+// the database; `bootOut` (may be null) tells whether the package is the
+// boot image while "bootimage" is set in the environment, which keeps its
+// file tree unextracted.
+//
+// Returns the installed package, owned by `db`: the new record, appended
+// to db.packages, or the one already installed when nothing had to be done
+// (a reinstall refused or not needed, a bundle member refused). Returns null
+// on failure or refusal, with the messages printed. After a failure the
+// change set holds what was staged so far (including the removal of a
+// replaced package, whose record is gone); the caller cancels it.
+Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes, unsigned options,
+                        const StateMap& stateMap, const PackageRef* bundleRef,
+                        std::string* dbDirOut, bool* bootOut);
+
+// Stages every regular file of the file tree in the reader's current part
+// (type 4) for `package` and adds its target to package.files. False after
+// a reported failure (broken tree, unsafe path, staged file not created,
+// written or closed); the files staged before it stay in the change set.
+bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes);
+
+#endif  // PACKAGE_CONTENT_INSTALL_H_

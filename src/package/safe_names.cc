@@ -1,0 +1,51 @@
+#include "package/safe_names.h"
+
+#include "driver/change_set.h"
+
+namespace {
+
+bool isControlCharacter(char c) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+bool hasControlCharacter(const std::string& text) {
+  for (char c : text) {
+    if (isControlCharacter(c)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool isSafePackageName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool isSafeEntryPath(const std::string& path) {
+  if (hasControlCharacter(path)) return false;
+  std::string component;
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find('/', start);
+    component = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (component == "..") return false;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  // The last component must be a file's name: a path ending in "/" or "."
+  // would name a directory, whose later removal takes everything in it.
+  return !component.empty() && component != ".";
+}
+
+bool manifestCanCarry(const std::string& path) {
+  return path.find(' ') == std::string::npos && !hasControlCharacter(path);
+}
+
+std::string findUnmanifestablePath(const ChangeSet& changes) {
+  for (const auto& entry : changes) {
+    if (!manifestCanCarry(entry.first)) return entry.first;
+    if (!manifestCanCarry(entry.second.source)) return entry.second.source;
+  }
+  return std::string();
+}

@@ -1,0 +1,162 @@
+#include "resolve/discovery.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <utility>
+
+#include "console/console.h"
+#include "package/package_reader.h"
+#include "pdb/package_db.h"
+#include "pdb/paths.h"
+#include "platform/nv.h"
+#include "resolve/loop_mount.h"
+
+namespace {
+
+const char kBrandingName[] = "branding";
+const char* const kPackageEndings[] = {".npk", ".dpk"};
+// Everything a candidate record holds; the file tree and signature parts
+// in between are passed over.
+const int kScanTypes[] = {kPartBundleHeader, kPartPackageHeader, kPartAttribute24, kPartArchitecture,
+                          kPartAttribute2,   kPartNote,          kPartDependencies, kPartProvides,
+                          kPartConflicts,    kPartSquashfsImage};
+
+const char kBrokenPackage[] = "broken package %s";
+const char kWrongArchitecture[] = "can not install %s: it is not made for %s, but for %s";
+const char kUnprotectedBranding[] = "can not replace protected branding with non-protected";
+const char kRefusedByDeviceMode[] = "will not install package %s, not allowed by device-mode";
+
+class DirectoryStream {
+ public:
+  explicit DirectoryStream(const std::string& path) : dir_(opendir(path.c_str())) {}
+  ~DirectoryStream() {
+    if (dir_) closedir(dir_);
+  }
+  DirectoryStream(const DirectoryStream&) = delete;
+  DirectoryStream& operator=(const DirectoryStream&) = delete;
+
+  bool isOpen() const { return dir_ != nullptr; }
+  // False at the end of the directory.
+  bool next(std::string* name) {
+    dirent* entry = readdir(dir_);
+    if (!entry) return false;
+    *name = entry->d_name;
+    return true;
+  }
+
+ private:
+  DIR* dir_;
+};
+
+bool endsWith(const std::string& text, const std::string& ending) {
+  return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+bool hasPackageEnding(const std::string& path) {
+  for (const char* ending : kPackageEndings) {
+    if (endsWith(path, ending)) return true;
+  }
+  return false;
+}
+
+// A file cut short after download (or padded) cannot be the package its
+// header describes.
+bool sizeContradictsHeader(const std::string& path, const PackageReader& reader) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return false;
+  return static_cast<uint64_t>(status.st_size) != reader.totalSize();
+}
+
+// Reads the member headers that follow a bundle's own header. False when
+// a member is unreadable or there is none.
+bool readBundleMembers(PackageReader& reader, PackageFile& record) {
+  bool anyMember = false;
+  for (;;) {
+    if (reader.currentType() == kPartSquashfsImage) reader.nextPart();
+    if (reader.currentType() != kPartPackageHeader) return anyMember;
+    auto member = std::make_unique<PackageInfo>();
+    if (!readPackageHeader(*member, reader)) return false;
+    record.addMember(std::move(member));
+    anyMember = true;
+  }
+}
+
+// Fills `record` from the headers of the file at its path. False when the
+// file is broken.
+bool readCandidate(PackageFile& record) {
+  std::filebuf file;
+  // A file that cannot be opened reads as empty and so fails below.
+  file.open(record.path, std::ios::in | std::ios::binary);
+  PackageReader reader(&file, true, nullptr);
+  if (sizeContradictsHeader(record.path, reader)) return false;
+  reader.wantedTypes.assign(std::begin(kScanTypes), std::end(kScanTypes));
+  reader.nextPart();
+  if (!readPackageHeader(record, reader)) return false;
+  if (record.isBundle) return readBundleMembers(reader, record);
+  return true;
+}
+
+// Where the squashfs image of the package file at `path` begins. False when
+// the file cannot be read or has no image.
+bool findImageOffset(const std::string& path, uint64_t* offset) {
+  std::filebuf file;
+  if (!file.open(path, std::ios::in | std::ios::binary)) return false;
+  PackageReader reader(&file, true, nullptr);
+  reader.wantedTypes.push_back(kPartSquashfsImage);
+  if (reader.nextPart() != kPartSquashfsImage) return false;
+  *offset = reader.partOffset();
+  return true;
+}
+
+// Why a readable record is not a candidate here; reports it and returns
+// true, or returns false when the record is acceptable.
+bool rejectRecord(const PackageFile& record, PackageDb& db) {
+  if (!record.architecture.empty() && record.architecture != db.architecture) {
+    db.printWarning(kWrongArchitecture, displayName(record).c_str(), db.architecture.c_str(),
+                    record.architecture.c_str());
+    return true;
+  }
+  if (record.name == kBrandingName && !brandingReplaceAllowed(record)) {
+    db.printError(kUnprotectedBranding);
+    return true;
+  }
+  if (!record.allowedByDeviceMode() && !nv::fileExists(paths::kSecureMarker, 0)) {
+    db.printError(kRefusedByDeviceMode, displayName(record).c_str());
+    return true;
+  }
+  return false;
+}
+
+void scanEntry(const std::string& directory, const std::string& name,
+               std::vector<std::unique_ptr<PackageFile>>& candidates, PackageDb& db) {
+  if (name.empty() || name[0] == '.') return;
+  std::string path = directory + name;
+  if (!hasPackageEnding(path)) return;
+  auto record = std::make_unique<PackageFile>(path);
+  if (!readCandidate(*record)) {
+    db.printError(kBrokenPackage, name.c_str());
+    return;
+  }
+  if (rejectRecord(*record, db)) return;
+  candidates.push_back(std::move(record));
+}
+
+}  // namespace
+
+void scanPackageDirectory(const std::string& directory,
+                          std::vector<std::unique_ptr<PackageFile>>& candidates, PackageDb& db) {
+  DirectoryStream entries(directory);
+  if (!entries.isOpen()) return;
+  std::string name;
+  while (entries.next(&name)) scanEntry(directory, name, candidates, db);
+}
+
+bool brandingReplaceAllowed(const PackageFile& candidate) {
+  if (!nv::fileExists(paths::kBrandingDefconf, 0)) return true;
+  uint64_t offset = 0;
+  if (!findImageOffset(candidate.path, &offset)) return false;
+  return probeSquashfsImage(candidate.path, offset, paths::kBrandingMountPoint, paths::kRamBrandingDefconf) ==
+         ImageProbe::kPresent;
+}

@@ -1,0 +1,187 @@
+// End-to-end checks of --commit and --cancel: the real installer runs
+// chrooted into a temporary router root (these modes ignore "-r"), with the
+// system libraries bind-mounted read-only into it in a private mount
+// namespace that disappears with the child.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <stdio.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/router_root.h"
+
+namespace testing_support {
+namespace {
+
+// An unlinked scratch file that survives fork, chroot and exec.
+class Capture {
+ public:
+  Capture() : file_(tmpfile()) {}
+  ~Capture() {
+    if (file_) fclose(file_);
+  }
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  int fd() const { return file_ ? fileno(file_) : -1; }
+  std::string text() const {
+    std::string all;
+    if (!file_) return all;
+    rewind(file_);
+    char block[4096];
+    size_t got;
+    while ((got = fread(block, 1, sizeof block, file_)) > 0) all.append(block, got);
+    return all;
+  }
+
+ private:
+  FILE* file_;
+};
+
+// A tmpfs mounted on `path` while the object lives.
+class ScopedTmpfs {
+ public:
+  explicit ScopedTmpfs(const std::string& path)
+      : path_(path), mounted_(mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0) {}
+  ~ScopedTmpfs() {
+    if (mounted_ && umount(path_.c_str()) != 0) umount2(path_.c_str(), MNT_DETACH);
+  }
+  ScopedTmpfs(const ScopedTmpfs&) = delete;
+  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_;
+};
+
+// In the child: a private mount namespace with "/usr" bound read-only into
+// the root, so that the dynamically linked installer can start there.
+bool enterRootWithLibraries(const std::string& root) {
+  std::string usr = root + "/usr";
+  mkdir(usr.c_str(), 0755);
+  symlink("usr/lib", (root + "/lib").c_str());
+  symlink("usr/lib64", (root + "/lib64").c_str());
+  return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("/usr", usr.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+         mount(nullptr, usr.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0 &&
+         chroot(root.c_str()) == 0 && chdir("/") == 0;
+}
+
+ProgramRun runInside(const RouterRoot& root, std::vector<std::string> arguments) {
+  ProgramRun run;
+  Capture out, err;
+  int binary = open(installerBinary(), O_RDONLY | O_CLOEXEC);
+  if (binary < 0) return run;
+  arguments.insert(arguments.begin(), "installer");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  char settings[] = "KESTAVIN_PLATFORM_SETTINGS=/nonexistent/platform-settings";
+  char* envp[] = {settings, nullptr};
+  fflush(stdout);
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(out.fd(), 1);
+    dup2(err.fd(), 2);
+    if (!enterRootWithLibraries(root.path())) _exit(125);
+    fexecve(binary, argv.data(), envp);
+    _exit(127);
+  }
+  close(binary);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.output = out.text();
+  run.errors = err.text();
+  return run;
+}
+
+std::string linkText(const std::string& path) {
+  char text[256];
+  ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length < 0 ? "<none>" : std::string(text, static_cast<size_t>(length));
+}
+
+TEST(CommitMode, AppliesTheManifestAndLeavesIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot and mounts";
+  RouterRoot root;
+  // "/ram" is a file system of its own, as on the router.
+  ScopedTmpfs ram(root.host("/ram"));
+  ASSERT_TRUE(ram.mounted());
+  root.write("/flash/old", "old");
+  root.write("/flash/lib/dir/a.so", "a");
+  root.write("/flash/lib/dir/b.so", "b");
+  root.write("/ram/tmpAAAAAA", "tool content");
+  root.write("/flash/var/pdb/pkg/tmpBBBBBB", "117506048 0\n");
+  const std::string manifest =
+      "U /flash/lib/dir\n"
+      "M /flash/bin/tool /ram/tmpAAAAAA\n"
+      "U /flash/old\n"
+      "L /flash/var/pdb/pkg/image /flash/bootimage\n"
+      "M /flash/var/pdb/pkg/version /flash/var/pdb/pkg/tmpBBBBBB\n";
+  root.write("/ram/MANIFEST", manifest);
+
+  ProgramRun run = runInside(root, {"--commit"});
+  EXPECT_EQ(0, run.status);
+  // One block copied from "/ram" to flash turns the spinner once.
+  EXPECT_EQ("finishing install... |\b \n", run.output);
+  EXPECT_EQ("", run.errors);
+  EXPECT_FALSE(root.exists("/flash/old"));
+  EXPECT_FALSE(root.exists("/flash/lib/dir"));
+  EXPECT_EQ("tool content", root.read("/flash/bin/tool"));
+  EXPECT_EQ("tool content", root.read("/ram/tmpAAAAAA"));  // a copy leaves its source
+  EXPECT_EQ("117506048 0\n", root.read("/flash/var/pdb/pkg/version"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/pkg/tmpBBBBBB"));
+  EXPECT_EQ("/flash/bootimage", linkText(root.host("/flash/var/pdb/pkg/image")));
+  EXPECT_EQ(manifest, root.read("/ram/MANIFEST"));
+}
+
+TEST(CommitMode, WithoutManifestChangesNothingEvenWhenQuiet) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot and mounts";
+  RouterRoot root;
+  root.write("/flash/keep", "keep");
+  std::string before = root.snapshot("/flash") + root.snapshot("/ram");
+  ProgramRun run = runInside(root, {"-q", "--commit", "--show"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("finishing install... \b \n", run.output);
+  EXPECT_EQ("", run.errors);
+  EXPECT_EQ(before, root.snapshot("/flash") + root.snapshot("/ram"));
+}
+
+TEST(CommitMode, FailedRenameIsReportedAndTheRestApplied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot and mounts";
+  RouterRoot root;
+  root.write("/flash/b.new", "b");
+  root.write("/ram/MANIFEST", "M /flash/a /ram/tmpGONE00\nM /flash/b /flash/b.new\nX ignored line\n");
+  ProgramRun run = runInside(root, {"--commit"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("rename: No such file or directory\n", run.errors);
+  EXPECT_EQ("b", root.read("/flash/b"));
+}
+
+TEST(CancelMode, DeletesTheManifestOnly) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot and mounts";
+  RouterRoot root;
+  root.write("/ram/tmpAAAAAA", "staged");
+  root.write("/flash/old", "old");
+  root.write("/ram/MANIFEST", "M /flash/new /ram/tmpAAAAAA\nU /flash/old\n");
+  ProgramRun run = runInside(root, {"--cancel"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.output);
+  EXPECT_EQ("", run.errors);
+  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
+  EXPECT_EQ("staged", root.read("/ram/tmpAAAAAA"));
+  EXPECT_EQ("old", root.read("/flash/old"));
+  EXPECT_FALSE(root.exists("/flash/new"));
+
+  // Nothing to cancel: still status 0.
+  run = runInside(root, {"--cancel"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.output);
+}
+
+}  // namespace
+}  // namespace testing_support
