@@ -16,30 +16,6 @@
 namespace testing_support {
 namespace {
 
-// An unlinked scratch file that survives fork, chroot and exec.
-class Capture {
- public:
-  Capture() : file_(tmpfile()) {}
-  ~Capture() {
-    if (file_) fclose(file_);
-  }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  int fd() const { return file_ ? fileno(file_) : -1; }
-  std::string text() const {
-    std::string all;
-    if (!file_) return all;
-    rewind(file_);
-    char block[4096];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, file_)) > 0) all.append(block, got);
-    return all;
-  }
-
- private:
-  FILE* file_;
-};
-
 // A tmpfs mounted on `path` while the object lives.
 class ScopedTmpfs {
  public:
@@ -56,48 +32,6 @@ class ScopedTmpfs {
   std::string path_;
   bool mounted_;
 };
-
-// In the child: a private mount namespace with "/usr" bound read-only into
-// the root, so that the dynamically linked installer can start there.
-bool enterRootWithLibraries(const std::string& root) {
-  std::string usr = root + "/usr";
-  mkdir(usr.c_str(), 0755);
-  symlink("usr/lib", (root + "/lib").c_str());
-  symlink("usr/lib64", (root + "/lib64").c_str());
-  return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-         mount("/usr", usr.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
-         mount(nullptr, usr.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0 &&
-         chroot(root.c_str()) == 0 && chdir("/") == 0;
-}
-
-ProgramRun runInside(const RouterRoot& root, std::vector<std::string> arguments) {
-  ProgramRun run;
-  Capture out, err;
-  int binary = open(installerBinary(), O_RDONLY | O_CLOEXEC);
-  if (binary < 0) return run;
-  arguments.insert(arguments.begin(), "installer");
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(&argument[0]);
-  argv.push_back(nullptr);
-  char settings[] = "KESTAVIN_PLATFORM_SETTINGS=/nonexistent/platform-settings";
-  char* envp[] = {settings, nullptr};
-  fflush(stdout);
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(out.fd(), 1);
-    dup2(err.fd(), 2);
-    if (!enterRootWithLibraries(root.path())) _exit(125);
-    fexecve(binary, argv.data(), envp);
-    _exit(127);
-  }
-  close(binary);
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.output = out.text();
-  run.errors = err.text();
-  return run;
-}
 
 std::string linkText(const std::string& path) {
   char text[256];
@@ -124,7 +58,7 @@ TEST(CommitMode, AppliesTheManifestAndLeavesIt) {
       "M /flash/var/pdb/pkg/version /flash/var/pdb/pkg/tmpBBBBBB\n";
   root.write("/ram/MANIFEST", manifest);
 
-  ProgramRun run = runInside(root, {"--commit"});
+  ProgramRun run = root.runInstallerInside({"--commit"});
   EXPECT_EQ(0, run.status);
   // One block copied from "/ram" to flash turns the spinner once.
   EXPECT_EQ("finishing install... |\b \n", run.output);
@@ -144,7 +78,7 @@ TEST(CommitMode, WithoutManifestChangesNothingEvenWhenQuiet) {
   RouterRoot root;
   root.write("/flash/keep", "keep");
   std::string before = root.snapshot("/flash") + root.snapshot("/ram");
-  ProgramRun run = runInside(root, {"-q", "--commit", "--show"});
+  ProgramRun run = root.runInstallerInside({"-q", "--commit", "--show"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("finishing install... \b \n", run.output);
   EXPECT_EQ("", run.errors);
@@ -156,7 +90,7 @@ TEST(CommitMode, FailedRenameIsReportedAndTheRestApplied) {
   RouterRoot root;
   root.write("/flash/b.new", "b");
   root.write("/ram/MANIFEST", "M /flash/a /ram/tmpGONE00\nM /flash/b /flash/b.new\nX ignored line\n");
-  ProgramRun run = runInside(root, {"--commit"});
+  ProgramRun run = root.runInstallerInside({"--commit"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("rename: No such file or directory\n", run.errors);
   EXPECT_EQ("b", root.read("/flash/b"));
@@ -168,7 +102,7 @@ TEST(CancelMode, DeletesTheManifestOnly) {
   root.write("/ram/tmpAAAAAA", "staged");
   root.write("/flash/old", "old");
   root.write("/ram/MANIFEST", "M /flash/new /ram/tmpAAAAAA\nU /flash/old\n");
-  ProgramRun run = runInside(root, {"--cancel"});
+  ProgramRun run = root.runInstallerInside({"--cancel"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.output);
   EXPECT_EQ("", run.errors);
@@ -178,7 +112,7 @@ TEST(CancelMode, DeletesTheManifestOnly) {
   EXPECT_FALSE(root.exists("/flash/new"));
 
   // Nothing to cancel: still status 0.
-  run = runInside(root, {"--cancel"});
+  run = root.runInstallerInside({"--cancel"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.output);
 }

@@ -6,7 +6,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "driver/change_set.h"
 #include "driver/commit_mode.h"
+#include "driver/install_run.h"
+#include "driver/stream_install.h"
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"
 
@@ -97,7 +100,10 @@ int runMode(PackageDb& db, const RunSettings& settings) {
     db.printListing();
     return 0;
   }
-  return 0;
+  ChangeSet changes;
+  db.applySchedule(changes, true);
+  if (settings.streamMode) return runStreamMode(db, changes, settings.installOptions);
+  return runInstallMode(db, changes, settings.installOptions, settings.applyNow);
 }
 
 }  // namespace

@@ -64,15 +64,6 @@ class PartStreamBuf : public std::streambuf {
   PartStreamBuf(const PartStreamBuf&) = delete;
   PartStreamBuf& operator=(const PartStreamBuf&) = delete;
 
-  // Reads `n` bytes straight from the source, outside any part, feeding
-  // only the copy target. Returns the number of bytes that arrived.
-  size_t readRaw(char* out, size_t n);
-  // Passes over what is left of the current part. False when the source
-  // ends first.
-  bool skipRest();
-  // Reads the next part header from the source and makes its part current.
-  // False, with the digest finished, when fewer than 6 bytes arrive.
-  bool beginPart(int* type);
   // Reads up to `n` bytes of the part from the source without digesting
   // them (they are still copied). Returns the count that arrived.
   size_t readUndigested(char* out, size_t n);
@@ -98,6 +89,17 @@ class PartStreamBuf : public std::streambuf {
   int_type pbackfail(int_type c) override;
 
  private:
+  friend class PackageReader;
+
+  // Reads `n` bytes straight from the source, outside any part, feeding
+  // only the copy target. Returns the number of bytes that arrived.
+  size_t readRaw(char* out, size_t n);
+  // Passes over what is left of the current part. False when the source
+  // ends first.
+  bool skipRest();
+  // Reads the next part header from the source and makes its part current.
+  // False, with the digest finished, when fewer than 6 bytes arrive.
+  bool beginPart(int* type);
   bool forwardOnly() const { return digestOn_ || copyTarget_ != nullptr; }
   // Reads from the source and feeds what is new (not a re-read of put-back
   // bytes) to the copy target and, when `digest`, to the hash.

@@ -467,6 +467,13 @@ TEST(PackageReaderTest, PutBackBytesAreDigestedAndCopiedOnce) {
   EXPECT_EQ('d', reader.get());
   EXPECT_TRUE(reader.unget());
   EXPECT_EQ('d', reader.get());
+  EXPECT_EQ('e', reader.get());
+  EXPECT_TRUE(reader.unget());
+  EXPECT_TRUE(reader.unget());
+  reader.read(three, 1);  // fewer bytes than were put back
+  EXPECT_EQ('d', three[0]);
+  reader.read(three, 3);
+  EXPECT_EQ("efg", std::string(three, 3));
   ASSERT_EQ(9, reader.nextPart());
   EXPECT_EQ(expected, digestText(reader.finishDigest(), 20));
   EXPECT_EQ(file, copy.str());

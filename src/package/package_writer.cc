@@ -12,7 +12,6 @@ const size_t kFileHeaderSize = 8;
 const size_t kPartHeaderSize = 6;
 const size_t kNameSize = 16;
 const size_t kFullRecordSize = 36;
-const size_t kTreeHeaderSize = 30;
 
 void put16(std::string& out, uint32_t value) {
   out += static_cast<char>(value & 0xFF);

@@ -1,7 +1,5 @@
 #include "package/safe_names.h"
 
-#include "driver/change_set.h"
-
 namespace {
 
 bool isControlCharacter(char c) {
@@ -36,16 +34,4 @@ bool isSafeEntryPath(const std::string& path) {
   // The last component must be a file's name: a path ending in "/" or "."
   // would name a directory, whose later removal takes everything in it.
   return !component.empty() && component != ".";
-}
-
-bool manifestCanCarry(const std::string& path) {
-  return path.find(' ') == std::string::npos && !hasControlCharacter(path);
-}
-
-std::string findUnmanifestablePath(const ChangeSet& changes) {
-  for (const auto& entry : changes) {
-    if (!manifestCanCarry(entry.first)) return entry.first;
-    if (!manifestCanCarry(entry.second.source)) return entry.second.source;
-  }
-  return std::string();
 }

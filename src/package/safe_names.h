@@ -2,14 +2,12 @@
 // file-system paths: a package's name becomes a directory below
 // "/flash/var/pdb/" and "/flash/x/", and a file entry's path becomes a
 // target below "/flash". A package that fails them is broken; nothing of
-// it may be written. Also the test whether a path fits the manifest's line
-// format, for safe-mode runs.
+// it may be written. (Paths the manifest cannot carry are refused by
+// ChangeSet::writeManifest.)
 #ifndef PACKAGE_SAFE_NAMES_H_
 #define PACKAGE_SAFE_NAMES_H_
 
 #include <string>
-
-class ChangeSet;
 
 // True when `name` can serve as one directory name: not empty, not "." or
 // "..", and without "/".
@@ -20,15 +18,5 @@ bool isSafePackageName(const std::string& name);
 // names, are fine), no ".." component, and a last component that names a
 // file (not empty, not "."). A leading "/" is optional.
 bool isSafeEntryPath(const std::string& path);
-
-// True when the manifest can carry `path`: its lines are split at blanks
-// and end at a line feed, so a path with a blank or a control character
-// cannot be written there.
-bool manifestCanCarry(const std::string& path);
-
-// The first target or source of `changes`, in map order, that the manifest
-// cannot carry; empty when every path fits. A safe-mode run must not write
-// a manifest while this names a path.
-std::string findUnmanifestablePath(const ChangeSet& changes);
 
 #endif  // PACKAGE_SAFE_NAMES_H_

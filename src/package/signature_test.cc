@@ -370,20 +370,4 @@ TEST(SignatureTest, SecureMarkerRefusesOnlyTheLegacyScheme) {
   EXPECT_EQ(named(SignatureVerdict::kAcceptedEd25519), verdictInRoot(spec, true));
 }
 
-TEST(SignatureTest, VerdictDescriptionsNameTheDigest) {
-  SignatureCheck check;
-  PackageInfo info("system");
-  info.version = kModernVersion;
-  check.verdict = SignatureVerdict::kNoValidSignature;
-  check.bytesUsed = kFullSignatureSize;
-  EXPECT_EQ("refused: no valid signature (SHA-1 digest); Ed25519 is only checked over SHA-256",
-            describeSignatureCheck(check, info));
-  check.digestIsSha256 = true;
-  EXPECT_EQ("refused: no valid signature (SHA-256 digest)", describeSignatureCheck(check, info));
-  check.verdict = SignatureVerdict::kLegacyOutsideWindows;
-  EXPECT_EQ("refused: valid legacy signature (SHA-256 digest), but the legacy scheme is not "
-            "allowed for version " + versionText(kModernVersion),
-            describeSignatureCheck(check, info));
-}
-
 }  // namespace

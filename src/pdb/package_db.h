@@ -45,6 +45,11 @@ class PackageDb {
   // The --show table on standard output.
   void printListing() const;
 
+  // Makes a consistent plan of the scheduled uninstall, enable and disable
+  // actions and stages it in `changes` (resolve/schedule.h); messages and
+  // progress lines only when `verbose`.
+  void applySchedule(ChangeSet& changes, bool verbose);
+
   // Post-install log "/flash/postlog". loadPostlog appends the old lines
   // to `messages` and leaves the file as those lines followed by a
   // 4096-byte zero reserve, so that a run stopped before writePostlog

@@ -61,14 +61,6 @@ bool hasPackageEnding(const std::string& path) {
   return false;
 }
 
-// A file cut short after download (or padded) cannot be the package its
-// header describes.
-bool sizeContradictsHeader(const std::string& path, const PackageReader& reader) {
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) return false;
-  return static_cast<uint64_t>(status.st_size) != reader.totalSize();
-}
-
 // Reads the member headers that follow a bundle's own header. False when
 // a member is unreadable or there is none.
 bool readBundleMembers(PackageReader& reader, PackageFile& record) {
@@ -86,11 +78,18 @@ bool readBundleMembers(PackageReader& reader, PackageFile& record) {
 // Fills `record` from the headers of the file at its path. False when the
 // file is broken.
 bool readCandidate(PackageFile& record) {
+  struct stat status;
+  bool statusKnown = stat(record.path.c_str(), &status) == 0;
+  // Only a regular file can be a package; opening a FIFO would block the
+  // run for good.
+  if (statusKnown && !S_ISREG(status.st_mode)) return false;
   std::filebuf file;
   // A file that cannot be opened reads as empty and so fails below.
   file.open(record.path, std::ios::in | std::ios::binary);
   PackageReader reader(&file, true, nullptr);
-  if (sizeContradictsHeader(record.path, reader)) return false;
+  // A file cut short after download cannot be the package its header
+  // describes.
+  if (statusKnown && static_cast<uint64_t>(status.st_size) != reader.totalSize()) return false;
   reader.wantedTypes.assign(std::begin(kScanTypes), std::end(kScanTypes));
   reader.nextPart();
   if (!readPackageHeader(record, reader)) return false;

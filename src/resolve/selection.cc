@@ -12,8 +12,10 @@ bool related(const PackageInfo& a, const PackageInfo& b) {
 }
 
 // Phase one: decides record by record whether it survives. Every record
-// of the input takes part in each comparison, including records already
-// dropped and records not yet examined.
+// of the input that the limit allows takes part in each comparison,
+// including records already dropped for another reason and records not
+// yet examined. A record below the limit takes no part: otherwise, being
+// older, it would push out the very records the limit allows.
 class Chooser {
  public:
   Chooser(PackageDb& db, const std::vector<const PackageInfo*>& list, PackageVersion limit,
@@ -31,22 +33,26 @@ class Chooser {
  private:
   bool limited() const { return limit_ != kNoDowngradeLimit; }
 
+  bool belowLimit(const PackageInfo& record) const { return limited() && record.version < limit_; }
+
   bool survives(size_t position) const {
     const PackageInfo& record = *list_[position];
-    if (limited() && record.version < limit_) {
+    if (belowLimit(record)) {
       db_.printWarning("ommitting package %s: not allowed", displayName(record).c_str());
       return false;
     }
     for (size_t other = 0; other < list_.size(); ++other) {
-      if (other != position && losesTo(record, *list_[other])) return false;
+      if (other == position || belowLimit(*list_[other])) continue;
+      if (losesTo(record, *list_[other], other < position)) return false;
     }
     return true;
   }
 
   // Whether `rival` pushes `record` out: it is preferred (newer, or older
-  // under a limit), or it is equal and `record` is not a bundle beating
-  // an equal standalone package.
-  bool losesTo(const PackageInfo& record, const PackageInfo& rival) const {
+  // under a limit), or it is equal and either a bundle beating a standalone
+  // `record` or, being of the same kind, earlier in the list. Equal records
+  // must not drop each other, or nothing of the package would be left.
+  bool losesTo(const PackageInfo& record, const PackageInfo& rival, bool rivalFirst) const {
     if (!related(record, rival)) return false;
     int preference = comparePackages(rival, record);
     if (limited()) preference = -preference;
@@ -54,8 +60,9 @@ class Chooser {
       reportPreferred(record);
       return true;
     }
-    if (preference == 0) return !record.isBundle || rival.isBundle;
-    return false;
+    if (preference < 0) return false;
+    if (record.isBundle != rival.isBundle) return rival.isBundle;
+    return rivalFirst;
   }
 
   void reportPreferred(const PackageInfo& record) const {

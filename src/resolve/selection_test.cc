@@ -91,16 +91,26 @@ TEST_F(SelectionTest, ALimitPrefersTheOlderFile) {
   EXPECT_EQ(Names{"foo-1.1"}, select(list, 0));
 }
 
-TEST_F(SelectionTest, RecordsBelowTheLimitStillTakePartInTheChoice) {
+TEST_F(SelectionTest, RecordsBelowTheLimitTakeNoPartInTheChoice) {
+  // The dropped 1.1 would otherwise push out 1.2 as the older one and
+  // leave nothing of the package.
   std::vector<PackageInfo*> list{file("foo", version(1, 1)), file("foo", version(1, 2))};
-  EXPECT_EQ(Names(), select(list, version(1, 2)));
+  EXPECT_EQ(Names{"foo-1.2"}, select(list, version(1, 2)));
+  EXPECT_EQ(Messages{"WARNING: ommitting package foo-1.1: not allowed"}, db_.messages);
+  EXPECT_EQ(Names{"foo-1.2"}, select({list[1], list[0]}, version(1, 2)));
+  EXPECT_EQ(Messages{"WARNING: ommitting package foo-1.1: not allowed"}, db_.messages);
+
+  // Among the allowed records the oldest is still preferred.
+  list.push_back(file("foo", version(1, 3)));
+  EXPECT_EQ(Names{"foo-1.2"}, select(list, version(1, 2)));
   EXPECT_EQ((Messages{"WARNING: ommitting package foo-1.1: not allowed",
-                      "WARNING: omitting package foo-1.2: older package is already provided"}),
+                      "WARNING: omitting package foo-1.3: older package is already provided"}),
             db_.messages);
 
-  // Alone, a record at the limit itself is allowed.
-  EXPECT_EQ(Names{"foo-1.2"}, select({list[1]}, version(1, 2)));
-  EXPECT_EQ(Messages(), db_.messages);
+  // A bundle below the limit does not push out its standalone member.
+  PackageFile* oldBundle = bundle("routing", version(1, 0), {"foo"}, version(1, 0));
+  EXPECT_EQ(Names{"foo-1.2"}, select({oldBundle, list[1]}, version(1, 2)));
+  EXPECT_EQ(Messages{"WARNING: ommitting package routing-1.0: not allowed"}, db_.messages);
 }
 
 TEST_F(SelectionTest, VerboseOffSilencesOnlyTheAlreadyProvidedWarnings) {
@@ -109,14 +119,32 @@ TEST_F(SelectionTest, VerboseOffSilencesOnlyTheAlreadyProvidedWarnings) {
   EXPECT_EQ(Names{"foo-1.2"}, select(list, kNoDowngradeLimit, false));
   EXPECT_EQ(Messages(), db_.messages);
 
-  // 1.0 is below the limit yet still preferred as the oldest.
-  EXPECT_EQ(Names(), select(list, version(1, 1), false));
+  // 1.0 is below the limit; of the others the older is preferred, silently.
+  EXPECT_EQ(Names{"foo-1.1"}, select(list, version(1, 1), false));
   EXPECT_EQ(Messages{"WARNING: ommitting package foo-1.0: not allowed"}, db_.messages);
 }
 
-TEST_F(SelectionTest, EqualStandaloneFilesDropEachOtherSilently) {
-  EXPECT_EQ(Names(), select({file("foo", version(1, 0)), file("foo", version(1, 0))}));
+TEST_F(SelectionTest, OfEqualRecordsTheFirstIsKeptSilently) {
+  PackageFile* first = file("foo", version(1, 0));
+  PackageFile* second = file("foo", version(1, 0));
+  PackageFile* third = file("foo", version(1, 0));
+  std::vector<PackageInfo*> list{second, first, third};
+  testing::internal::CaptureStdout();
+  selectCandidates(db_, list, kNoDowngradeLimit, true);
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(std::vector<PackageInfo*>{second}, list);
   EXPECT_EQ(Messages(), db_.messages);
+
+  // Equal records still lose to a newer one, and under a limit to an older
+  // one. The later equal record meets the earlier one first and goes
+  // silently.
+  PackageFile* newer = file("foo", version(1, 1));
+  EXPECT_EQ(Names{"foo-1.1"}, select({first, second, newer}));
+  EXPECT_EQ(Messages{"WARNING: omitting package foo-1.0: newer package is already provided"},
+            db_.messages);
+  list = {newer, first, second};
+  selectCandidates(db_, list, version(1, 0), false);
+  EXPECT_EQ(std::vector<PackageInfo*>{first}, list);
 }
 
 TEST_F(SelectionTest, BundleBeatsAnEqualStandaloneMember) {
@@ -127,9 +155,12 @@ TEST_F(SelectionTest, BundleBeatsAnEqualStandaloneMember) {
   EXPECT_EQ(Names{"routing-1.0"}, select({foo, routing}));
   EXPECT_EQ(Messages(), db_.messages);
 
-  // Two equal bundles of one name drop each other.
+  // Of two equal bundles of one name the first is kept, whatever the
+  // standalone records around them.
   PackageFile* again = bundle("routing", version(1, 0), {"bgp", "foo"}, version(1, 0));
-  EXPECT_EQ(Names(), select({routing, again}));
+  std::vector<PackageInfo*> list{foo, again, routing};
+  selectCandidates(db_, list, kNoDowngradeLimit, true);
+  EXPECT_EQ(std::vector<PackageInfo*>{again}, list);
   EXPECT_EQ(Messages(), db_.messages);
 }
 

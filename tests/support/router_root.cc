@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,6 +90,19 @@ int waitFor(pid_t child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// In the child: a private mount namespace with "/usr" bound read-only into
+// the root, so that the dynamically linked installer can start there.
+bool enterRootWithLibraries(const std::string& root) {
+  std::string usr = root + "/usr";
+  mkdir(usr.c_str(), 0755);
+  symlink("usr/lib", (root + "/lib").c_str());
+  symlink("usr/lib64", (root + "/lib64").c_str());
+  return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("/usr", usr.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+         mount(nullptr, usr.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0 &&
+         chroot(root.c_str()) == 0 && chdir("/") == 0;
+}
+
 }  // namespace
 
 ProgramRun runProgram(const std::string& program, const ProgramOptions& options) {
@@ -153,6 +168,35 @@ std::string RouterRoot::snapshot(const std::string& inside) const {
   std::string all;
   for (const std::string& line : lines) all += line + "\n";
   return all;
+}
+
+ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments) const {
+  ProgramRun run;
+  ScratchFile out, err;
+  int binary = open(installerBinary(), O_RDONLY | O_CLOEXEC);
+  if (binary < 0) return run;
+  arguments.insert(arguments.begin(), "installer");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  char settings[] = "KESTAVIN_PLATFORM_SETTINGS=/nonexistent/platform-settings";
+  char* envp[] = {settings, nullptr};
+  fflush(stdout);
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(out.fd(), 1);
+    dup2(err.fd(), 2);
+    if (!enterRootWithLibraries(path())) _exit(125);
+    fexecve(binary, argv.data(), envp);
+    _exit(127);
+  }
+  close(binary);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.output = out.readAll();
+  run.errors = err.readAll();
+  return run;
 }
 
 ProgramRun RouterRoot::runInstaller(std::vector<std::string> arguments, ProgramOptions options) const {

@@ -48,6 +48,10 @@ class RouterRoot {
 
   // Runs the installer with "-r <root>" in front of `arguments`.
   ProgramRun runInstaller(std::vector<std::string> arguments, ProgramOptions options = {}) const;
+  // Runs the installer chrooted into the root (for --commit and --cancel,
+  // which ignore "-r"), with the system's "/usr" bound read-only into it in
+  // a private mount namespace that disappears with the child. Needs root.
+  ProgramRun runInstallerInside(std::vector<std::string> arguments) const;
 
  private:
   TempDir dir_;

@@ -1,0 +1,234 @@
+#include "driver/install_run.h"
+
+#include <errno.h>
+#include <inttypes.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <set>
+
+#include "console/console.h"
+#include "driver/change_set.h"
+#include "driver/disk_space.h"
+#include "driver/stream_install.h"
+#include "package/file_source.h"
+#include "pdb/database_writer.h"
+#include "pdb/install_options.h"
+#include "pdb/package_db.h"
+#include "pdb/paths.h"
+#include "platform/nv.h"
+#include "resolve/discovery.h"
+#include "resolve/package_file.h"
+#include "resolve/selection.h"
+
+namespace {
+
+typedef std::vector<std::unique_ptr<PackageFile>> Candidates;
+
+bool fileExists(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0;
+}
+
+// The limit from "/ram/DOWNGRADE" (0 when it holds no number), which also
+// allows downgrades; no limit without the file.
+PackageVersion readDowngradeLimit(unsigned* options) {
+  std::ifstream in(paths::kDowngradeMarker);
+  if (!in.is_open()) return kNoDowngradeLimit;
+  *options |= AllowDowngrade;
+  unsigned long limit = 0;
+  if (!(in >> limit) || limit > 0xFFFFFFFFul) limit = 0;
+  return static_cast<PackageVersion>(limit);
+}
+
+// The download directory first; the flash directories (and the end of
+// the secure mode) when it is ignored or holds nothing acceptable.
+Candidates findCandidates(PackageDb& db, bool* fromDownload) {
+  Candidates candidates;
+  *fromDownload = false;
+  if (!fileExists(paths::kIgnoreMarker)) {
+    scanPackageDirectory(paths::kDownloadDir, candidates, db);
+    *fromDownload = true;
+    if (!candidates.empty()) return candidates;
+  }
+  unlink(paths::kSecureMarker);
+  *fromDownload = false;
+  scanPackageDirectory(paths::kFlashPackageDir, candidates, db);
+  if (candidates.empty()) scanPackageDirectory(paths::kFlashVarPackageDir, candidates, db);
+  return candidates;
+}
+
+StateMap userStates(const PackageDb& db) {
+  StateMap states;
+  for (const Package* package : db.packages) {
+    if (package->userChoice) states[package->name] = package->disabled;
+  }
+  return states;
+}
+
+std::set<std::string> availableNames(const PackageDb& db) {
+  std::set<std::string> names;
+  for (const Package* package : db.packages) {
+    if (package->disabled) continue;
+    names.insert(package->name);
+    for (const PackageRef& provided : package->provides) names.insert(provided.name);
+  }
+  return names;
+}
+
+// The package file itself becomes the kept image of its database entry;
+// a boot image is kept as "/flash/bootimage" and replaces the kernel file.
+void keepImage(const PackageFile& candidate, bool bootImage, ChangeSet& changes) {
+  std::string image = databaseDir(candidate) + "image";
+  if (bootImage) {
+    changes.addMove(candidate.path, paths::kBootImage);
+    changes.addSymlink(paths::kBootImage, image);
+    changes.addRemoval(paths::kBootKernel);
+  } else {
+    changes.addMove(candidate.path, image);
+  }
+}
+
+// A copy for the installed list; member headers die with the candidate.
+PackageInfo installedCopy(const PackageFile& candidate) {
+  PackageInfo copy = candidate;
+  copy.members.clear();
+  return copy;
+}
+
+// Installs every candidate in order; false (change set cancelled) as soon
+// as one fails.
+bool installCandidates(PackageDb& db, const Candidates& candidates, ChangeSet& changes,
+                       unsigned options, std::vector<PackageInfo>* installed) {
+  StateMap states = userStates(db);
+  for (const std::unique_ptr<PackageFile>& candidate : candidates) {
+    FileSource file;
+    if (!file.open(candidate->path)) continue;
+    bool bootImage = false;
+    int result = installStream(db, file, changes, options, states, nullptr, nullptr, &bootImage);
+    if (result != 0) {
+      changes.cancel();
+      return false;
+    }
+    if (candidate->squashfsImage) keepImage(*candidate, bootImage, changes);
+    installed->push_back(installedCopy(*candidate));
+  }
+  return true;
+}
+
+// Every name available before the run must still be provided: disabled
+// providers are enabled where nothing conflicts. A name lost for good
+// fails the run unless the packages came from the download directory.
+bool keepNamesAvailable(PackageDb& db, const std::set<std::string>& names, bool fromDownload,
+                        ChangeSet& changes) {
+  std::vector<Package*> toEnable;
+  for (const std::string& name : names) {
+    Package* provider = db.findProvider(name);
+    if (provider == nullptr) {
+      if (fromDownload) continue;
+      db.printError("missing package %s", name.c_str());
+      changes.cancel();
+      return false;
+    }
+    if (provider->disabled && db.findConflicting(*provider) == nullptr) {
+      toEnable.push_back(provider);
+    }
+  }
+  enablePackages(db, changes, toEnable, true);
+  return true;
+}
+
+void enableIpv6WhenAsked(PackageDb& db, ChangeSet& changes) {
+  Package* ipv6 = db.findProvider("ipv6");
+  if (ipv6 == nullptr || !ipv6->disabled || !nv::fileExists(paths::kIpv6Marker, 0)) return;
+  ipv6->userChoice = true;
+  ipv6->writeEnabledState(changes);
+}
+
+// False after reporting what must be freed on which file system.
+bool fitsOnFlash(PackageDb& db, const ChangeSet& changes) {
+  int64_t kernelMargin = 0, flashMargin = 0;
+  if (checkDiskSpace(changes, &kernelMargin, &flashMargin)) return true;
+  if (kernelMargin < 0) {
+    db.printError("upgrade failed, free %" PRId64 " kB of kernel disk space",
+                  kilobytesToFree(kernelMargin));
+  }
+  if (flashMargin < 0) {
+    db.printError("upgrade failed, free %" PRId64 " kB of disk space", kilobytesToFree(flashMargin));
+  }
+  return false;
+}
+
+void stagePackagesChanged(ChangeSet& changes) {
+  std::ofstream marker;
+  changes.openStagedFile(marker, paths::kPackagesChanged, 1, 0);
+  marker.close();
+}
+
+}  // namespace
+
+std::vector<PackageInfo> runInstall(PackageDb& db, ChangeSet& changes, unsigned options) {
+  PackageVersion limit = readDowngradeLimit(&options);
+  bool fromDownload = false;
+  Candidates candidates = findCandidates(db, &fromDownload);
+  selectCandidates(db, candidates, limit, true);
+  std::set<std::string> names = availableNames(db);
+  if (!candidates.empty()) db.loadPostlog();
+  std::vector<PackageInfo> installed;
+  if (!installCandidates(db, candidates, changes, options, &installed)) return {};
+  if (!keepNamesAvailable(db, names, fromDownload, changes)) return {};
+  enableIpv6WhenAsked(db, changes);
+  if (db.packages.empty()) {
+    db.printError("router installation failed!!!");
+    changes.cancel();
+    return {};
+  }
+  return installed;
+}
+
+int runInstallMode(PackageDb& db, ChangeSet& changes, unsigned options, bool applyNow) {
+  std::vector<PackageInfo> installed = runInstall(db, changes, options);
+  int status = 0;
+  if (!(options & AllowReinstall) && !fitsOnFlash(db, changes)) {
+    changes.cancel();
+    installed.clear();
+    status = kExitNoSpace;
+  }
+  for (const PackageInfo& package : installed) {
+    db.printNotice("installed %s", displayName(package).c_str());
+  }
+  if (!changes.empty()) {
+    stagePackagesChanged(changes);
+    if (applyNow) {
+      changes.commit(false);
+      runPostInstallTool(paths::kFlashRoot, paths::kPostInstallTool, "tesk");
+    } else {
+      changes.writeManifest(paths::kManifest);
+    }
+  }
+  db.writePostlog();
+  return status;
+}
+
+int runPostInstallTool(const std::string& rootDirectory, const std::string& program,
+                       const std::string& firstArgument) {
+  fflush(stdout);
+  pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (chroot(rootDirectory.c_str()) != 0) {
+      // The program is looked for in the current root then.
+    }
+    if (chdir("/") != 0) _exit(127);
+    execl(program.c_str(), firstArgument.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}

@@ -1,0 +1,288 @@
+#include "driver/stream_install.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <set>
+#include <streambuf>
+
+#include "console/console.h"
+#include "driver/change_set.h"
+#include "package/file_source.h"
+#include "package/package_reader.h"
+#include "package/safe_names.h"
+#include "pdb/database_writer.h"
+#include "pdb/package.h"
+#include "pdb/package_db.h"
+#include "pdb/paths.h"
+#include "resolve/admission.h"
+
+namespace {
+
+const char kImageName[] = "image";
+
+// Part types the installation of a stream stops at, in this order.
+const int kStreamWantedTypes[] = {
+    kPartPackageHeader, kPartBundleHeader, kPartBundleMembers, kPartArchitecture,
+    kPartDependencies,  kPartProvides,     kPartConflicts,     kPartSquashfsImage,
+    kPartFileContainer, kPartSignature,
+};
+
+// A bundle's member list names its members; each must be a package name
+// like any other.
+bool safeMemberList(const std::vector<PackageRef>& members) {
+  for (const PackageRef& member : members) {
+    if (!isSafePackageName(member.name)) return false;
+  }
+  return true;
+}
+
+// One installation of a bundle: the bundle's own record and entry, then its
+// members.
+class BundleInstall {
+ public:
+  BundleInstall(PackageDb& db, PackageReader& reader, ChangeSet& changes, unsigned options,
+                const StateMap& stateMap)
+      : db_(db), reader_(reader), changes_(changes), options_(options), stateMap_(stateMap) {}
+
+  int run(std::string* dbDirOut, bool* bootOut) {
+    if (bootOut) *bootOut = false;
+    std::unique_ptr<Package> bundle(new Package());
+    int result = readBundle(*bundle, dbDirOut);
+    if (result != kStreamInstalled) return result;
+    if (checkAdmission(db_, *bundle, options_) & ~options_) return kStreamBundleRefused;
+    replaceInstalled(*bundle);
+    if (!prepareDatabaseDir(*bundle, changes_) || !writeDatabaseEntry(*bundle, changes_)) {
+      return kStreamNotInstalled;
+    }
+    adopt(std::move(bundle));
+    return installMembers(bootOut);
+  }
+
+ private:
+  int readBundle(Package& bundle, std::string* dbDirOut) {
+    if (!readPackageHeader(bundle, reader_)) return kStreamNotInstalled;
+    if (!isSafePackageName(bundle.name)) {
+      reportBrokenPackage(bundle);
+      return kStreamNotInstalled;
+    }
+    if (!bundle.depends.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) {
+      return kStreamNotInstalled;
+    }
+    // The bundle's image is not unpacked; the stream copy keeps it.
+    if (reader_.currentType() == kPartSquashfsImage) reader_.nextPart();
+    if (bundle.squashfsImage && dbDirOut) *dbDirOut = databaseDir(bundle);
+    return kStreamInstalled;
+  }
+
+  void replaceInstalled(const Package& bundle) {
+    if (Package* installed = db_.find(bundle.name)) {
+      installed->stageRemoval(changes_);
+      db_.remove(installed);
+    }
+  }
+
+  // The database owns the bundle record from here on; a second record of
+  // its name goes, with nothing staged for it.
+  void adopt(std::unique_ptr<Package> bundle) {
+    bundleRef_ = PackageRef(bundle->name, bundle->version, bundle->version, 0);
+    if (Package* stale = db_.find(bundle->name)) db_.remove(stale);
+    bundle_ = bundle.release();
+    db_.packages.push_back(bundle_);
+    for (const Package* package : db_.packages) {
+      if (package->bundle.name == bundleRef_.name) previousMembers_.insert(package->name);
+    }
+  }
+
+  // Placeholders make the listed members that the user has not chosen a
+  // state for conflict, so that they install disabled.
+  bool addPlaceholders() {
+    std::vector<PackageRef> members;
+    readPackageList(reader_, members);
+    if (!safeMemberList(members)) {
+      reportBrokenPackage(*bundle_);
+      return false;
+    }
+    for (const PackageRef& member : members) {
+      if (stateMap_.count(member.name)) continue;
+      Package* placeholder = new Package();
+      placeholder->conflicts.push_back(PackageRef(member.name, 0, 0, 0));
+      db_.packages.push_back(placeholder);
+    }
+    reader_.nextPart();
+    return true;
+  }
+
+  int installMembers(bool* bootOut) {
+    if (reader_.currentType() == kPartBundleMembers && !addPlaceholders()) {
+      return kStreamBundleRefused;
+    }
+    int installed = 0;
+    while (reader_.currentType() == kPartPackageHeader) {
+      bool memberBoot = false;
+      Package* member = installPackage(db_, reader_, changes_, options_, stateMap_, &bundleRef_,
+                                       nullptr, &memberBoot);
+      if (member == nullptr) return kStreamBundleRefused;
+      previousMembers_.erase(member->name);
+      if (bootOut && memberBoot) *bootOut = true;
+      ++installed;
+    }
+    if (reader_.currentType() == kPartArchitecture) reader_.nextPart();
+    if (reader_.currentType() != -1) return kStreamBundleRefused;
+    if (installed == 0) return kStreamBundleEmpty;
+    dropPreviousMembers();
+    showProgress(std::string());
+    return kStreamInstalled;
+  }
+
+  // Members the new bundle no longer carries are uninstalled with it; the
+  // schedule stages their removal (and whatever follows from it).
+  void dropPreviousMembers() {
+    for (const std::string& name : previousMembers_) {
+      if (Package* package = db_.find(name)) package->action = kActionUninstall;
+    }
+    db_.applySchedule(changes_, false);
+  }
+
+  PackageDb& db_;
+  PackageReader& reader_;
+  ChangeSet& changes_;
+  unsigned options_;
+  const StateMap& stateMap_;
+  Package* bundle_ = nullptr;  // owned by db_ once adopted
+  PackageRef bundleRef_;
+  std::set<std::string> previousMembers_;
+};
+
+// The copy of the stream at "/flash/var/pdb//image": a write-through
+// buffer over its descriptor that remembers whether every byte reached the
+// file. The file is deleted when the object goes away, unless the commit
+// has moved it into place by then; the database root never keeps it.
+class StreamCopy : public std::streambuf {
+ public:
+  StreamCopy() = default;
+  ~StreamCopy() override {
+    closeFile();
+    if (created_) unlink(paths::kStreamImage);
+  }
+  StreamCopy(const StreamCopy&) = delete;
+  StreamCopy& operator=(const StreamCopy&) = delete;
+
+  bool create() {
+    fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    created_ = fd_ >= 0;
+    return created_;
+  }
+  // Closes the file; true when all that was written is in it.
+  bool finish() {
+    closeFile();
+    return !failed_;
+  }
+
+ protected:
+  std::streamsize xsputn(const char* bytes, std::streamsize n) override {
+    return writeAll(bytes, static_cast<size_t>(n)) ? n : 0;
+  }
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    char byte = traits_type::to_char_type(c);
+    return writeAll(&byte, 1) ? c : traits_type::eof();
+  }
+
+ private:
+  bool writeAll(const char* bytes, size_t n) {
+    while (n > 0 && !failed_) {
+      ssize_t wrote = write(fd_, bytes, n);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        failed_ = true;
+        break;
+      }
+      bytes += wrote;
+      n -= static_cast<size_t>(wrote);
+    }
+    return !failed_;
+  }
+  void closeFile() {
+    if (fd_ >= 0 && close(fd_) != 0) failed_ = true;
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
+  bool created_ = false;
+  bool failed_ = false;
+};
+
+void reportImageNotCreated() {
+  fputs("ERROR: could not open image\n", stdout);
+  fflush(stdout);
+}
+
+// The stream copy becomes the kept image of the entry at `dbDir`, or, for
+// the boot image, "/flash/bootimage" with a link to it in the entry.
+void stageKeptImage(ChangeSet& changes, const std::string& dbDir, bool bootImage) {
+  if (bootImage) {
+    changes.addMove(paths::kStreamImage, paths::kBootImage);
+    changes.addSymlink(paths::kBootImage, dbDir + kImageName);
+  } else {
+    changes.addMove(paths::kStreamImage, dbDir + kImageName);
+  }
+}
+
+void stagePackagesChanged(ChangeSet& changes) {
+  std::ofstream marker;
+  changes.openStagedFile(marker, paths::kPackagesChanged, 1, 0);
+  marker.close();
+}
+
+}  // namespace
+
+int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsigned options,
+                  const StateMap& stateMap, std::streambuf* copyTarget, std::string* dbDirOut,
+                  bool* bootOut) {
+  PackageReader reader(&input, true, copyTarget);
+  reader.wantedTypes.assign(std::begin(kStreamWantedTypes), std::end(kStreamWantedTypes));
+  reader.nextPart();
+  if (reader.currentType() != kPartBundleHeader) {
+    Package* installed =
+        installPackage(db, reader, changes, options, stateMap, nullptr, dbDirOut, bootOut);
+    return installed ? kStreamInstalled : kStreamNotInstalled;
+  }
+  return BundleInstall(db, reader, changes, options, stateMap).run(dbDirOut, bootOut);
+}
+
+int runStreamMode(PackageDb& db, ChangeSet& changes, unsigned options) {
+  StreamCopy copy;
+  if (!copy.create()) {
+    reportImageNotCreated();
+    return -1;
+  }
+  std::string dbDir;
+  bool bootImage = false;
+  FileSource input;
+  input.attach(STDIN_FILENO);
+  int result =
+      installStream(db, input, changes, options, StateMap(), &copy, &dbDir, &bootImage);
+  bool copied = copy.finish();
+  // A kept image that lost bytes could never be mounted: the run fails as
+  // when the copy cannot be made at all.
+  if (result == kStreamInstalled && !dbDir.empty() && !copied) {
+    reportImageNotCreated();
+    changes.cancel();
+    db.writePostlog();
+    return -1;
+  }
+  if (result == kStreamInstalled) {
+    if (!dbDir.empty()) stageKeptImage(changes, dbDir, bootImage);
+    stagePackagesChanged(changes);
+    changes.commit(false);
+  } else {
+    changes.cancel();
+  }
+  db.writePostlog();
+  return result;
+}

@@ -1,0 +1,261 @@
+#include "resolve/schedule.h"
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+#include "console/console.h"
+#include "driver/change_set.h"
+#include "pdb/database_writer.h"
+#include "pdb/package_db.h"
+#include "resolve/selection.h"
+
+namespace {
+
+// Size hint for staging a "disabled" state file.
+const uint64_t kStateFileHint = 8;
+
+bool isRemoval(int action) { return action == kActionUninstall || action == kActionDisable; }
+
+// Step 1: a bundle's action reaches the packages installed from it.
+void spreadBundleActions(PackageDb& db) {
+  for (Package* member : db.packages) {
+    if (member->bundle.name.empty()) continue;
+    const Package* bundle = db.find(member->bundle.name);
+    if (bundle == nullptr) continue;
+    if (bundle->action == kActionDisable) {
+      if (member->action != kActionUninstall) member->action = kActionDisable;
+    } else if (bundle->action == kActionUninstall) {
+      member->action = kActionUninstall;
+    } else if (bundle->action == kActionEnable && member->disabled) {
+      member->action = kActionEnable;
+    }
+  }
+}
+
+// Step 2. Records that become active on the way are visited in their turn.
+void keepWhatActivePackagesNeed(PackageDb& db, bool verbose) {
+  for (size_t i = 0; i < db.packages.size(); ++i) {
+    Package& package = *db.packages[i];
+    if (staysActive(package)) PrerequisiteKeeper(db, verbose).keepPrerequisites(package);
+  }
+}
+
+// Step 3 for one package `q` that stays active: disables what it forbids;
+// when `q` is being enabled and an active package forbids it, disables
+// that package or, when that one is being enabled too, cancels `q`.
+void settleConflictsOf(PackageDb& db, Package& q, bool verbose) {
+  for (Package* p : db.packages) {
+    if (p == &q || !staysActive(*p)) continue;
+    if (q.conflictsWith(*p)) {
+      if (p->action == kActionNone) p->action = kActionDisable;
+      continue;
+    }
+    if (q.action != kActionEnable || !p->conflictsWith(q)) continue;
+    if (p->action == kActionNone) {
+      p->action = kActionDisable;
+    } else if (p->action == kActionEnable) {
+      if (verbose) {
+        db.printWarning("can not enable %s: %s conflicts with it", q.name.c_str(),
+                        displayName(*p).c_str());
+      }
+      q.action = kActionNone;
+      return;
+    }
+  }
+}
+
+void settleConflicts(PackageDb& db, bool verbose) {
+  for (Package* q : db.packages) {
+    if (staysActive(*q)) settleConflictsOf(db, *q, verbose);
+  }
+}
+
+// Step 4 for one package: moves its action on when a dependency is lost;
+// true when the action changed.
+bool followLostDependency(const PackageDb& db, Package& package) {
+  for (const PackageRef& dependency : package.depends) {
+    ProviderStatus status = providerStatus(db.providersOf(dependency));
+    if (status == ProviderStatus::LostByUninstall && package.action != kActionUninstall) {
+      package.action = kActionUninstall;
+      return true;
+    }
+    if (status != ProviderStatus::LostByDisable || isRemoval(package.action)) continue;
+    if (package.disabled && package.action == kActionNone) continue;
+    package.action = kActionDisable;
+    return true;
+  }
+  return false;
+}
+
+// Step 4: every change starts the walk again from the first package. A
+// change only moves an action on towards uninstall, so the walk ends.
+void dropLostDependents(PackageDb& db) {
+  bool changed;
+  do {
+    changed = false;
+    for (Package* package : db.packages) {
+      if (followLostDependency(db, *package)) {
+        changed = true;
+        break;
+      }
+    }
+  } while (changed);
+}
+
+enum class MemberState { Active, MerelyDisabled, PassedOver };
+
+// How step 5 counts a bundle member. An enabled member being enabled is
+// passed over like one being uninstalled.
+MemberState memberState(const Package& member) {
+  if (member.disabled) {
+    if (member.action == kActionNone || member.action == kActionDisable) {
+      return MemberState::MerelyDisabled;
+    }
+    return member.action == kActionEnable ? MemberState::Active : MemberState::PassedOver;
+  }
+  if (member.action == kActionNone) return MemberState::Active;
+  return member.action == kActionDisable ? MemberState::MerelyDisabled : MemberState::PassedOver;
+}
+
+// Step 5 for one bundle record: dropped when no member stays active,
+// unless it is disabled and keeps merely disabled members; then only a
+// pending enabling of it is cancelled.
+void settleBundle(const PackageDb& db, Package& bundle) {
+  bool noted = false;
+  for (const Package* member : db.packages) {
+    if (member->isAllOnes() || member->bundle.name != bundle.name) continue;
+    MemberState state = memberState(*member);
+    if (state == MemberState::Active) return;
+    if (state == MemberState::MerelyDisabled) noted = true;
+  }
+  if (!noted || !bundle.disabled) {
+    bundle.action = kActionUninstall;
+  } else if (bundle.action == kActionEnable) {
+    bundle.action = kActionNone;
+  }
+}
+
+void settleBundles(PackageDb& db) {
+  for (Package* package : db.packages) {
+    if (package->isBundle && package->action != kActionUninstall) settleBundle(db, *package);
+  }
+}
+
+// Step 6: true when the plan was refused because it would leave no
+// package active; every action is then cancelled.
+bool refuseEmptyPlan(PackageDb& db, bool verbose) {
+  if (db.packages.empty()) return false;
+  if (std::any_of(db.packages.begin(), db.packages.end(),
+                  [](const Package* package) { return staysActive(*package); })) {
+    return false;
+  }
+  for (Package* package : db.packages) package->action = kActionNone;
+  if (verbose) db.printError("can not uninstall or disable all packages");
+  return true;
+}
+
+void stageDisabling(PackageDb& db, Package& package, ChangeSet& changes, bool verbose) {
+  if (verbose) showProgress("disabling " + displayName(package) + "...");
+  const std::string dir = databaseDir(package);
+  changes.addRemoval(dir + "enabled");
+  std::ofstream out;
+  changes.openStagedFile(out, dir + "disabled", kStateFileHint, 0);
+  out << (package.userChoice ? "user" : "auto") << "\n";
+  out.close();
+  package.disabled = true;
+  package.action = kActionNone;
+  if (verbose) db.printNotice("disabled %s", displayName(package).c_str());
+}
+
+// Step 8, in reverse database order. An uninstalled record is taken out by
+// its own identity, not by name: another record may bear the same name.
+void stageRemovals(PackageDb& db, ChangeSet& changes, bool verbose) {
+  std::vector<Package*> removals;
+  for (auto it = db.packages.rbegin(); it != db.packages.rend(); ++it) {
+    if (isRemoval((*it)->action)) removals.push_back(*it);
+  }
+  for (Package* package : removals) {
+    if (package->action == kActionUninstall) {
+      package->stageRemoval(changes);
+      db.remove(package);
+    } else {
+      stageDisabling(db, *package, changes, verbose);
+    }
+  }
+}
+
+// Step 7's enable list: one record per name, ordered by dependencies.
+std::vector<Package*> enableList(PackageDb& db) {
+  std::vector<Package*> list;
+  for (Package* package : db.packages) {
+    if (package->action == kActionEnable) list.push_back(package);
+  }
+  selectCandidates(db, list, kNoDowngradeLimit, false);
+  return list;
+}
+
+}  // namespace
+
+bool staysActive(const Package& package) {
+  return (!package.disabled && package.action == kActionNone) || package.action == kActionEnable;
+}
+
+ProviderStatus providerStatus(const std::vector<Package*>& providers) {
+  bool someDisabled = false;
+  for (const Package* provider : providers) {
+    if (staysActive(*provider)) return ProviderStatus::Kept;
+    if (provider->disabled || provider->action == kActionDisable) someDisabled = true;
+  }
+  return someDisabled ? ProviderStatus::LostByDisable : ProviderStatus::LostByUninstall;
+}
+
+void PrerequisiteKeeper::keepPrerequisites(Package& package) {
+  if (!entered_.insert(&package).second) return;
+  if (!package.bundle.name.empty()) {
+    if (Package* bundle = db_.find(package.bundle.name)) keepPackage(*bundle, package);
+  }
+  for (const PackageRef& dependency : package.depends) {
+    std::vector<Package*> providers = db_.providersOf(dependency);
+    if (providerStatus(providers) == ProviderStatus::Kept) continue;
+    if (providers.empty()) return;
+    if (Package* kept = chooseProvider(providers)) keepPackage(*kept, package);
+  }
+}
+
+void PrerequisiteKeeper::keepPackage(Package& target, const Package& dependent) {
+  if (isRemoval(target.action)) {
+    if (verbose_) {
+      db_.printWarning("can not %s %s: %s depends on it", actionWord(target.action),
+                       displayName(target).c_str(), dependent.name.c_str());
+    }
+    setAction(target, kActionNone);
+    keepPrerequisites(target);
+  } else if (target.disabled) {
+    setAction(target, kActionEnable);
+    keepPrerequisites(target);
+  }
+}
+
+Package* PrerequisiteKeeper::chooseProvider(std::vector<Package*> providers) {
+  selectCandidates(db_, providers, kNoDowngradeLimit, false);
+  return providers.empty() ? nullptr : providers.back();
+}
+
+void PrerequisiteKeeper::setAction(Package& package, int action) {
+  if (package.action == action) return;
+  package.action = action;
+  entered_.clear();
+}
+
+void PackageDb::applySchedule(ChangeSet& changes, bool verbose) {
+  spreadBundleActions(*this);
+  keepWhatActivePackagesNeed(*this, verbose);
+  settleConflicts(*this, verbose);
+  dropLostDependents(*this);
+  settleBundles(*this);
+  if (refuseEmptyPlan(*this, verbose)) return;
+  std::vector<Package*> enabling = enableList(*this);
+  stageRemovals(*this, changes, verbose);
+  enablePackages(*this, changes, enabling, verbose);
+}

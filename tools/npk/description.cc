@@ -1,0 +1,607 @@
+#include "description.h"
+
+#include <errno.h>
+#include <stdlib.h>
+
+#include <map>
+
+#include "version_text.h"
+
+namespace {
+
+const size_t kMaxNameLength = 16;
+
+typedef bool (*FieldSetter)(const std::string& value, const std::string& baseDir,
+                            PackageDescription* description, std::string* error);
+
+std::string trimmed(const std::string& text) {
+  const char* blanks = " \t\r";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+bool parseYesNo(const std::string& value, bool* flag, std::string* error) {
+  if (value == "yes" || value == "true" || value == "1") {
+    *flag = true;
+  } else if (value == "no" || value == "false" || value == "0") {
+    *flag = false;
+  } else {
+    *error = "'" + value + "' is not yes or no";
+    return false;
+  }
+  return true;
+}
+
+bool parseWord(const std::string& value, uint32_t* word, std::string* error) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long number = value.empty() || value[0] == '-' ? 0 : strtoull(value.c_str(), &end, 0);
+  if (value.empty() || value[0] == '-' || *end != '\0' || errno != 0 || number > 0xFFFFFFFFull) {
+    *error = "'" + value + "' is not a number from 0 to 0xffffffff";
+    return false;
+  }
+  *word = uint32_t(number);
+  return true;
+}
+
+std::string directoryPath(const std::string& value, const std::string& baseDir) {
+  return value[0] == '/' ? value : baseDir + value;
+}
+
+bool setName(const std::string& value, const std::string&, PackageDescription* d,
+             std::string* error) {
+  if (!validPackageName(value)) {
+    *error = "'" + value + "' is not a package name (1 to 16 of A-Z a-z 0-9 . _ + -, no leading '.')";
+    return false;
+  }
+  d->info.name = value;
+  return true;
+}
+
+bool setVersion(const std::string& value, const std::string&, PackageDescription* d,
+                std::string* error) {
+  d->versionGiven = parseVersionText(value, &d->info.version, error);
+  return d->versionGiven;
+}
+
+bool setBuildTime(const std::string& value, const std::string&, PackageDescription* d,
+                  std::string* error) {
+  uint32_t ignored;
+  if (!parseBuildTime(value, 0, &ignored, error)) return false;
+  d->buildTime = value;
+  return true;
+}
+
+bool setArchitecture(const std::string& value, const std::string&, PackageDescription* d,
+                     std::string*) {
+  d->info.architecture = value;
+  return true;
+}
+
+bool setNote(const std::string& value, const std::string&, PackageDescription* d, std::string*) {
+  d->info.note = value;
+  return true;
+}
+
+bool setFlags(const std::string& value, const std::string&, PackageDescription* d,
+              std::string* error) {
+  uint32_t word;
+  if (!parseWord(value, &word, error)) return false;
+  d->flags = word;
+  return true;
+}
+
+bool setBootImage(const std::string& value, const std::string&, PackageDescription* d,
+                  std::string* error) {
+  bool flag;
+  if (!parseYesNo(value, &flag, error)) return false;
+  d->bootImage = flag;
+  return true;
+}
+
+bool setNoMeta(const std::string& value, const std::string&, PackageDescription* d,
+               std::string* error) {
+  bool flag;
+  if (!parseYesNo(value, &flag, error)) return false;
+  d->noMeta = flag;
+  return true;
+}
+
+bool setUnrecorded(const std::string& value, const std::string&, PackageDescription* d,
+                   std::string* error) {
+  return parseYesNo(value, &d->unrecorded, error);
+}
+
+// Items separated by commas or line ends; empty items are ignored.
+bool addReferences(const std::string& value, bool withPriority, std::vector<PackageRef>* list,
+                   std::string* error) {
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find_first_of(",\n", start);
+    if (end == std::string::npos) end = value.size();
+    std::string item = trimmed(value.substr(start, end - start));
+    if (!item.empty()) {
+      PackageRef ref;
+      if (!parseReference(item, withPriority, &ref, error)) return false;
+      list->push_back(ref);
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool addDepends(const std::string& value, const std::string&, PackageDescription* d,
+                std::string* error) {
+  return addReferences(value, false, &d->info.depends, error);
+}
+
+bool addProvides(const std::string& value, const std::string&, PackageDescription* d,
+                 std::string* error) {
+  return addReferences(value, true, &d->info.provides, error);
+}
+
+bool addConflicts(const std::string& value, const std::string&, PackageDescription* d,
+                  std::string* error) {
+  return addReferences(value, false, &d->info.conflicts, error);
+}
+
+bool setFiles(const std::string& value, const std::string& baseDir, PackageDescription* d,
+              std::string* error) {
+  if (value.empty()) {
+    *error = "no directory given";
+    return false;
+  }
+  d->filesDir = directoryPath(value, baseDir);
+  return true;
+}
+
+bool setImage(const std::string& value, const std::string& baseDir, PackageDescription* d,
+              std::string* error) {
+  if (value.empty()) {
+    *error = "no directory given";
+    return false;
+  }
+  d->imageDir = directoryPath(value, baseDir);
+  return true;
+}
+
+bool addSkip(const std::string& value, const std::string&, PackageDescription* d,
+             std::string* error) {
+  std::string path = value.substr(value.find_first_not_of('/') == std::string::npos
+                                      ? value.size()
+                                      : value.find_first_not_of('/'));
+  if (path.empty()) {
+    *error = "no path given";
+    return false;
+  }
+  d->skipPaths.push_back(path);
+  return true;
+}
+
+bool setDigest(const std::string& value, const std::string&, PackageDescription* d,
+               std::string* error) {
+  if (value == "sha256" || value == "sha-256" || value == "SHA-256") {
+    d->sha256 = true;
+  } else if (value == "sha1" || value == "sha-1" || value == "SHA-1") {
+    d->sha256 = false;
+  } else {
+    *error = "'" + value + "' is not sha256 or sha1";
+    return false;
+  }
+  return true;
+}
+
+bool setTrailingArchitecture(const std::string& value, const std::string&,
+                             PackageDescription* d, std::string*) {
+  d->trailingArchitecture = value;
+  return true;
+}
+
+struct Field {
+  FieldSetter set;
+  bool list;  // may be given more than once
+  bool flag;  // takes no value on the command line
+};
+
+const std::map<std::string, Field>& fields() {
+  static const std::map<std::string, Field> table = {
+      {"name", {setName, false, false}},
+      {"version", {setVersion, false, false}},
+      {"build-time", {setBuildTime, false, false}},
+      {"architecture", {setArchitecture, false, false}},
+      {"note", {setNote, false, false}},
+      {"flags", {setFlags, false, false}},
+      {"boot-image", {setBootImage, false, true}},
+      {"no-meta", {setNoMeta, false, true}},
+      {"depends", {addDepends, true, false}},
+      {"provides", {addProvides, true, false}},
+      {"conflicts", {addConflicts, true, false}},
+      {"files", {setFiles, false, false}},
+      {"image", {setImage, false, false}},
+      {"skip", {addSkip, true, false}},
+      {"digest", {setDigest, false, false}},
+      {"unrecorded", {setUnrecorded, false, true}},
+      {"trailing-architecture", {setTrailingArchitecture, false, false}},
+  };
+  return table;
+}
+
+// Keys that only a package, or only a bundle, may carry.
+const char* const kPackageOnlyKeys[] = {"depends", "provides", "conflicts", "files", "skip",
+                                        "digest"};
+const char* const kBundleOnlyKeys[] = {"trailing-architecture"};
+
+bool refuseKeys(const PackageDescription& d, const char* const* keys, size_t count,
+                const char* kindName, std::string* error) {
+  for (size_t i = 0; i < count; ++i) {
+    if (d.keysGiven.count(keys[i]) == 0) continue;
+    *error = std::string("'") + keys[i] + "' does not belong in " + kindName;
+    return false;
+  }
+  return true;
+}
+
+uint32_t headerFlags(const PackageDescription& d) {
+  uint32_t flags = d.flags.value_or(0);
+  if (d.bootImage) flags = *d.bootImage ? flags | PackageInfo::bootImageFlag
+                                        : flags & ~PackageInfo::bootImageFlag;
+  if (d.noMeta) flags = *d.noMeta ? flags | PackageInfo::noMetaFlag
+                                  : flags & ~PackageInfo::noMetaFlag;
+  return flags;
+}
+
+// A text line split into key and value; false when there is no colon.
+bool splitField(const std::string& line, std::string* key, std::string* value) {
+  size_t colon = line.find(':');
+  if (colon == std::string::npos) return false;
+  *key = trimmed(line.substr(0, colon));
+  *value = trimmed(line.substr(colon + 1));
+  return !key->empty();
+}
+
+}  // namespace
+
+bool validPackageName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxNameLength || name[0] == '.') return false;
+  for (char c : name) {
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit && c != '.' && c != '_' && c != '+' && c != '-') return false;
+  }
+  return true;
+}
+
+bool applyDescriptionField(const std::string& key, const std::string& value,
+                           const std::string& baseDir, PackageDescription* description,
+                           std::string* error) {
+  auto field = fields().find(key);
+  if (field == fields().end()) {
+    *error = "unknown key '" + key + "'";
+    return false;
+  }
+  std::string fault;
+  if (!field->second.set(value, baseDir, description, &fault)) {
+    *error = key + ": " + fault;
+    return false;
+  }
+  description->keysGiven.insert(key);
+  return true;
+}
+
+bool isFlagField(const std::string& key) {
+  auto field = fields().find(key);
+  return field != fields().end() && field->second.flag;
+}
+
+const std::vector<std::string>& descriptionKeys() {
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::string> all;
+    for (const auto& field : fields()) all.push_back(field.first);
+    return all;
+  }();
+  return keys;
+}
+
+namespace {
+
+// Collects one field across its continuation lines, then applies it.
+class FieldCollector {
+ public:
+  FieldCollector(const std::string& origin, const std::string& baseDir,
+                 PackageDescription* description)
+      : origin_(origin), baseDir_(baseDir), description_(description) {}
+
+  bool line(const std::string& text, int number, std::string* error) {
+    std::string content = trimmed(text);
+    if (content.empty() || content[0] == '#') return true;
+    if (text[0] == ' ' || text[0] == '\t') {
+      if (key_.empty()) return fail(number, "continuation line without a field", error);
+      value_ += "\n" + content;
+      return true;
+    }
+    if (!flush(error)) return false;
+    if (!splitField(content, &key_, &value_)) {
+      return fail(number, "expected 'key: value', found '" + content + "'", error);
+    }
+    line_ = number;
+    return true;
+  }
+
+  // Applies the field collected so far.
+  bool flush(std::string* error) {
+    if (key_.empty()) return true;
+    std::string key = key_;
+    key_.clear();
+    auto field = fields().find(key);
+    if (field != fields().end() && !field->second.list && !seen_.insert(key).second) {
+      return fail(line_, "'" + key + "' given twice", error);
+    }
+    std::string fault;
+    if (!applyDescriptionField(key, value_, baseDir_, description_, &fault)) {
+      return fail(line_, fault, error);
+    }
+    return true;
+  }
+
+ private:
+  bool fail(int number, const std::string& fault, std::string* error) {
+    *error = origin_ + ":" + std::to_string(number) + ": " + fault;
+    return false;
+  }
+
+  std::string origin_;
+  std::string baseDir_;
+  PackageDescription* description_;
+  std::set<std::string> seen_;
+  std::string key_;
+  std::string value_;
+  int line_ = 0;
+};
+
+}  // namespace
+
+bool parseDescriptionText(const std::string& text, const std::string& origin,
+                          const std::string& baseDir, PackageDescription* description,
+                          std::string* error) {
+  FieldCollector collector(origin, baseDir, description);
+  size_t start = 0;
+  int number = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (!collector.line(text.substr(start, end - start), ++number, error)) return false;
+    start = end + 1;
+  }
+  return collector.flush(error);
+}
+
+bool finishDescription(DescriptionKind kind, time_t now, PackageDescription* d,
+                       std::string* error) {
+  bool bundle = kind == DescriptionKind::kBundle;
+  const char* kindName = bundle ? "a bundle" : "a package";
+  if (d->info.name.empty()) {
+    *error = std::string("no name given for ") + kindName;
+    return false;
+  }
+  if (!d->versionGiven) {
+    *error = std::string("no version given for ") + kindName;
+    return false;
+  }
+  bool fits = bundle ? refuseKeys(*d, kPackageOnlyKeys, sizeof kPackageOnlyKeys / sizeof *kPackageOnlyKeys,
+                                  kindName, error)
+                     : refuseKeys(*d, kBundleOnlyKeys, sizeof kBundleOnlyKeys / sizeof *kBundleOnlyKeys,
+                                  kindName, error);
+  if (!fits) return false;
+  d->info.buildTime = uint32_t(now);
+  if (!d->buildTime.empty() && !parseBuildTime(d->buildTime, now, &d->info.buildTime, error)) {
+    return false;
+  }
+  d->info.headerFlags = headerFlags(*d);
+  d->info.isBundle = bundle;
+  return true;
+}
+
+namespace {
+
+bool isOperatorChar(char c) { return c == '<' || c == '>' || c == '=' || c == '!'; }
+
+// Words and operators ("routing>=7.1" gives "routing", ">=", "7.1").
+std::vector<std::string> referenceTokens(const std::string& text) {
+  std::vector<std::string> tokens;
+  size_t at = 0;
+  while (at < text.size()) {
+    char c = text[at];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    bool op = isOperatorChar(c);
+    while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\r' &&
+           isOperatorChar(text[end]) == op) {
+      ++end;
+    }
+    tokens.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return tokens;
+}
+
+bool parsePriority(const std::string& text, int32_t* priority) {
+  size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  if (text.size() <= digits || text.size() - digits > 10) return false;
+  long long value = 0;
+  for (size_t i = digits; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return false;
+  *priority = int32_t(value);
+  return true;
+}
+
+// Applies one bound ("=", ">=" or "<=") to `ref`.
+bool applyBound(const std::string& op, PackageVersion version, bool* minSet, bool* maxSet,
+                PackageRef* ref, std::string* error) {
+  bool setsMin = op == ">=" || op == "=";
+  bool setsMax = op == "<=" || op == "=";
+  if (!setsMin && !setsMax) {
+    *error = "unknown operator '" + op + "' (bounds are inclusive: use >=, <= or =)";
+    return false;
+  }
+  if ((setsMin && *minSet) || (setsMax && *maxSet)) {
+    *error = "a bound is given twice";
+    return false;
+  }
+  if (setsMin) ref->minVersion = version, *minSet = true;
+  if (setsMax) ref->maxVersion = version, *maxSet = true;
+  return true;
+}
+
+bool parseReferenceTokens(const std::vector<std::string>& tokens, bool withPriority,
+                          PackageRef* ref, std::string* error) {
+  if (tokens.empty() || !validPackageName(tokens[0])) {
+    *error = "'" + (tokens.empty() ? std::string() : tokens[0]) + "' is not a package name";
+    return false;
+  }
+  ref->name = tokens[0];
+  bool minSet = false, maxSet = false, prioritySet = false;
+  for (size_t i = 1; i < tokens.size(); i += 2) {
+    if (i + 1 >= tokens.size()) {
+      *error = "'" + tokens[i] + "' needs a value after it";
+      return false;
+    }
+    const std::string& word = tokens[i];
+    const std::string& value = tokens[i + 1];
+    if (word == "priority") {
+      if (!withPriority) {
+        *error = "only provides entries carry a priority";
+        return false;
+      }
+      if (prioritySet || !parsePriority(value, &ref->priority)) {
+        *error = prioritySet ? "priority given twice" : "'" + value + "' is not a priority";
+        return false;
+      }
+      prioritySet = true;
+      continue;
+    }
+    if (!isOperatorChar(word[0])) {
+      *error = "expected >=, <=, = or priority, found '" + word + "'";
+      return false;
+    }
+    PackageVersion version;
+    if (!parseVersionText(value, &version, error)) return false;
+    if (!applyBound(word, version, &minSet, &maxSet, ref, error)) return false;
+  }
+  if (ref->minVersion != 0 && ref->maxVersion != 0 && ref->minVersion > ref->maxVersion) {
+    *error = "the lower bound lies above the upper bound";
+    return false;
+  }
+  return true;
+}
+
+bool allDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Reads `width` digits at `*at`.
+bool readField(const std::string& text, size_t* at, size_t width, int* value) {
+  if (*at + width > text.size() || !allDigits(text.substr(*at, width))) return false;
+  *value = atoi(text.substr(*at, width).c_str());
+  *at += width;
+  return true;
+}
+
+bool expectChar(const std::string& text, size_t* at, const char* allowed) {
+  if (*at >= text.size() || std::string(allowed).find(text[*at]) == std::string::npos) {
+    return false;
+  }
+  ++*at;
+  return true;
+}
+
+// "YYYY-MM-DD[ HH:MM[:SS]]", optionally with 'T' and 'Z'; false when the
+// text is not such a date or names a day that does not exist.
+bool parseDate(const std::string& text, time_t* seconds) {
+  struct tm fields = {};
+  size_t at = 0;
+  int year, month, day;
+  if (!readField(text, &at, 4, &year) || !expectChar(text, &at, "-") ||
+      !readField(text, &at, 2, &month) || !expectChar(text, &at, "-") ||
+      !readField(text, &at, 2, &day)) {
+    return false;
+  }
+  int hour = 0, minute = 0, second = 0;
+  if (at < text.size() && text[at] != 'Z') {
+    if (!expectChar(text, &at, " T") || !readField(text, &at, 2, &hour) ||
+        !expectChar(text, &at, ":") || !readField(text, &at, 2, &minute)) {
+      return false;
+    }
+    if (at < text.size() && text[at] == ':' && !(++at, readField(text, &at, 2, &second))) {
+      return false;
+    }
+  }
+  if (at < text.size() && text[at] == 'Z') ++at;
+  if (at != text.size()) return false;
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  *seconds = timegm(&fields);
+  struct tm back;
+  return gmtime_r(seconds, &back) != nullptr && back.tm_year == year - 1900 &&
+         back.tm_mon == month - 1 && back.tm_mday == day && back.tm_hour == hour &&
+         back.tm_min == minute && back.tm_sec == second;
+}
+
+}  // namespace
+
+bool parseReference(const std::string& text, bool withPriority, PackageRef* ref,
+                    std::string* error) {
+  PackageRef parsed;
+  std::string fault;
+  if (!parseReferenceTokens(referenceTokens(text), withPriority, &parsed, &fault)) {
+    *error = "'" + text + "': " + fault;
+    return false;
+  }
+  *ref = parsed;
+  return true;
+}
+
+std::string referenceText(const PackageRef& ref, bool withPriority) {
+  std::string text = ref.name;
+  if (ref.minVersion != 0 && ref.minVersion == ref.maxVersion) {
+    text += " = " + versionSpelling(ref.minVersion);
+  } else {
+    if (ref.minVersion != 0) text += " >= " + versionSpelling(ref.minVersion);
+    if (ref.maxVersion != 0) text += " <= " + versionSpelling(ref.maxVersion);
+  }
+  if (withPriority && ref.priority != 0) text += " priority " + std::to_string(ref.priority);
+  return text;
+}
+
+bool parseBuildTime(const std::string& text, time_t now, uint32_t* seconds, std::string* error) {
+  time_t value = now;
+  bool ok = text == "now";
+  if (!ok && allDigits(text) && text.size() <= 10) {
+    value = time_t(strtoll(text.c_str(), nullptr, 10));
+    ok = true;
+  }
+  if (!ok) ok = parseDate(text, &value);
+  if (!ok || value < 0 || value > time_t(0xFFFFFFFFll)) {
+    *error = "'" + text +
+             "' is not a build time (seconds since 1970, YYYY-MM-DD HH:MM:SS in UTC, or now)";
+    return false;
+  }
+  *seconds = uint32_t(value);
+  return true;
+}

@@ -1,0 +1,178 @@
+#include "file_tree.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const uint64_t kMaxDataLength = 0xFFFFFFFFull;
+const size_t kMaxPathLength = 0xFFFF;
+
+std::string systemFault(const std::string& path, const char* what) {
+  return path + ": " + what + ": " + strerror(errno);
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Reads the whole file; the data follows what read() returns, not the size
+// stat reported, so a file that changes meanwhile cannot overrun it.
+bool readWholeFile(const std::string& path, std::string* data, std::string* error) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (file.get() < 0) {
+    *error = systemFault(path, "cannot open");
+    return false;
+  }
+  data->clear();
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = read(file.get(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = systemFault(path, "cannot read");
+      return false;
+    }
+    if (got == 0) return true;
+    data->append(chunk, size_t(got));
+    if (data->size() > kMaxDataLength) {
+      *error = path + ": 4 GiB or more, too large for a package entry";
+      return false;
+    }
+  }
+}
+
+bool readLinkTarget(const std::string& path, std::string* target, std::string* error) {
+  std::string buffer(4096, '\0');
+  for (;;) {
+    ssize_t got = readlink(path.c_str(), &buffer[0], buffer.size());
+    if (got < 0) {
+      *error = systemFault(path, "cannot read link");
+      return false;
+    }
+    if (size_t(got) < buffer.size()) {
+      *target = buffer.substr(0, size_t(got));
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool sortedNames(const std::string& dirPath, std::vector<std::string>* names, std::string* error) {
+  std::unique_ptr<DIR, DirCloser> dir(opendir(dirPath.c_str()));
+  if (!dir) {
+    *error = systemFault(dirPath, "cannot open directory");
+    return false;
+  }
+  names->clear();
+  errno = 0;
+  while (struct dirent* entry = readdir(dir.get())) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  if (errno != 0) {
+    *error = systemFault(dirPath, "cannot read directory");
+    return false;
+  }
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
+class TreeCollector {
+ public:
+  explicit TreeCollector(std::vector<FileTreeEntry>* entries) : entries_(entries) {}
+
+  // Adds the entries below `hostDir`, whose entry path is `relative`
+  // (empty for the root).
+  bool addDirectory(const std::string& hostDir, const std::string& relative, std::string* error) {
+    std::vector<std::string> names;
+    if (!sortedNames(hostDir, &names, error)) return false;
+    for (const std::string& name : names) {
+      std::string path = relative.empty() ? name : relative + "/" + name;
+      if (!addEntry(hostDir + "/" + name, path, error)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool addEntry(const std::string& hostPath, const std::string& path, std::string* error) {
+    struct stat status;
+    if (lstat(hostPath.c_str(), &status) != 0) {
+      *error = systemFault(hostPath, "cannot stat");
+      return false;
+    }
+    if (path.size() > kMaxPathLength) {
+      *error = hostPath + ": path longer than 65535 bytes";
+      return false;
+    }
+    FileTreeEntry entry;
+    entry.mode = uint16_t(status.st_mode & 0xFFFF);
+    entry.path = path;
+    if (S_ISREG(status.st_mode)) {
+      if (!readWholeFile(hostPath, &entry.data, error)) return false;
+    } else if (S_ISLNK(status.st_mode)) {
+      if (!readLinkTarget(hostPath, &entry.data, error)) return false;
+    } else if (!S_ISDIR(status.st_mode)) {
+      *error = hostPath + ": not a regular file, directory or symbolic link";
+      return false;
+    }
+    entries_->push_back(std::move(entry));
+    return !S_ISDIR(status.st_mode) || addDirectory(hostPath, path, error);
+  }
+
+  std::vector<FileTreeEntry>* entries_;
+};
+
+}  // namespace
+
+bool collectFileTree(const std::string& root, std::vector<FileTreeEntry>* entries,
+                     std::string* error) {
+  struct stat status;
+  if (stat(root.c_str(), &status) != 0) {
+    *error = systemFault(root, "cannot stat");
+    return false;
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    *error = root + ": not a directory";
+    return false;
+  }
+  entries->clear();
+  std::string hostRoot = root.size() > 1 && root.back() == '/' ? root.substr(0, root.size() - 1)
+                                                               : root;
+  return TreeCollector(entries).addDirectory(hostRoot, std::string(), error);
+}
+
+bool markSkipped(const std::vector<std::string>& skipPaths, std::vector<FileTreeEntry>* entries,
+                 std::string* error) {
+  for (const std::string& path : skipPaths) {
+    auto entry = std::find_if(entries->begin(), entries->end(),
+                              [&path](const FileTreeEntry& e) { return e.path == path; });
+    if (entry == entries->end()) {
+      *error = path + ": no such entry in the file tree";
+      return false;
+    }
+    entry->skipByte = 1;
+  }
+  return true;
+}
