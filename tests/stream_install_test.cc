@@ -88,7 +88,8 @@ PackageSpec tool(PackageVersion version, std::vector<FileTreeEntry> files) {
 
 TEST_F(StreamModeTest, FreshInstallFromAPipeAndFromASeekableFile) {
   std::string bytes = packageFile(
-      tool(kV1, {fileEntry("/bin/tool", "binary", 0100755), fileEntry("lib/tool.so", "library")}));
+      tool(kV1, {fileEntry("/bin/tool", "binary", 0100755), fileEntry("lib/tool.so", "library"),
+                 fileEntry("/share/read me", "text")}));
   for (bool fromFile : {false, true}) {
     RouterRoot fresh;
     ProgramRun run = installInto(fresh, bytes, fromFile);
@@ -96,7 +97,9 @@ TEST_F(StreamModeTest, FreshInstallFromAPipeAndFromASeekableFile) {
     EXPECT_EQ("binary", fresh.read("/flash/bin/tool"));
     EXPECT_EQ(0755u, modeOf(fresh, "/flash/bin/tool"));
     EXPECT_EQ("library", fresh.read("/flash/lib/tool.so"));
-    EXPECT_EQ("flash/bin/tool\nflash/lib/tool.so\n", fresh.read("/flash/var/pdb/tool/files"));
+    EXPECT_EQ("text", fresh.read("/flash/share/read me"));
+    EXPECT_EQ("flash/bin/tool\nflash/lib/tool.so\nflash/share/read me\n",
+              fresh.read("/flash/var/pdb/tool/files"));
     EXPECT_EQ("", fresh.read("/flash/PCKGS_CHANGED"));
     EXPECT_FALSE(fresh.exists(kStreamCopy)) << "no image: the copy has nowhere to go";
     EXPECT_EQ("tool 7.1\n", installedIn(fresh));

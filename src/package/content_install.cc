@@ -42,8 +42,8 @@ bool isBootImage(const Package& package) {
 bool recordedInDatabase(const PackageReader& reader) { return reader.magic() != kUnrecordedMagic; }
 
 std::string targetPath(const Package& package, const std::string& entryPath) {
-  std::string target = paths::kFlashRoot;
-  if (package.disabled) target += "/x/" + package.name;
+  // A disabled package keeps its files in a directory of its own.
+  std::string target = package.disabled ? paths::kDisabledRoot + package.name : paths::kFlashRoot;
   if (entryPath.empty() || entryPath[0] != '/') target += "/";
   return target + entryPath;
 }
@@ -204,9 +204,9 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
   return true;
 }
 
-// Everything after the admission: replacement, content, signature and
-// database entry. False after a failure (reported where the spec of the
-// step asks for it).
+// Everything after the admission: replacement, content, signature,
+// database entry and markers. False after a failure; an unusable database
+// directory is the one failure left unreported.
 bool installContent(PackageDb& db, PackageReader& reader, ChangeSet& changes, Package& package,
                     bool standalone) {
   bool recorded = recordedInDatabase(reader);

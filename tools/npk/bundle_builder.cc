@@ -93,7 +93,10 @@ bool checkMembers(const PackageDescription& description, const std::vector<Bundl
       return false;
     }
     if (markerMember != nullptr && !member.leadingMarker) {
-      *error = member.path + ": has no SHA-256 marker but would follow " + markerMember->path +
+      *error = member.path +
+               (member.marker ? ": has its SHA-256 marker after its header"
+                              : ": has no SHA-256 marker") +
+               " but would follow " + markerMember->path +
                ", which has one; the digest stays SHA-256 after a marker, so this member would "
                "not verify (put the members without the marker first)";
       return false;

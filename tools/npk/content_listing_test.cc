@@ -1,5 +1,5 @@
 // Compiles the source it tests (npk_test_support.h).
-#include "content_listing.cc"
+#include "content_listing.h"
 
 #include <sstream>
 

@@ -405,104 +405,6 @@ bool finishDescription(DescriptionKind kind, time_t now, PackageDescription* d,
 
 namespace {
 
-bool isOperatorChar(char c) { return c == '<' || c == '>' || c == '=' || c == '!'; }
-
-// Words and operators ("routing>=7.1" gives "routing", ">=", "7.1").
-std::vector<std::string> referenceTokens(const std::string& text) {
-  std::vector<std::string> tokens;
-  size_t at = 0;
-  while (at < text.size()) {
-    char c = text[at];
-    if (c == ' ' || c == '\t' || c == '\r') {
-      ++at;
-      continue;
-    }
-    size_t end = at;
-    bool op = isOperatorChar(c);
-    while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\r' &&
-           isOperatorChar(text[end]) == op) {
-      ++end;
-    }
-    tokens.push_back(text.substr(at, end - at));
-    at = end;
-  }
-  return tokens;
-}
-
-bool parsePriority(const std::string& text, int32_t* priority) {
-  size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
-  if (text.size() <= digits || text.size() - digits > 10) return false;
-  long long value = 0;
-  for (size_t i = digits; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    value = value * 10 + (text[i] - '0');
-  }
-  if (text[0] == '-') value = -value;
-  if (value < INT32_MIN || value > INT32_MAX) return false;
-  *priority = int32_t(value);
-  return true;
-}
-
-// Applies one bound ("=", ">=" or "<=") to `ref`.
-bool applyBound(const std::string& op, PackageVersion version, bool* minSet, bool* maxSet,
-                PackageRef* ref, std::string* error) {
-  bool setsMin = op == ">=" || op == "=";
-  bool setsMax = op == "<=" || op == "=";
-  if (!setsMin && !setsMax) {
-    *error = "unknown operator '" + op + "' (bounds are inclusive: use >=, <= or =)";
-    return false;
-  }
-  if ((setsMin && *minSet) || (setsMax && *maxSet)) {
-    *error = "a bound is given twice";
-    return false;
-  }
-  if (setsMin) ref->minVersion = version, *minSet = true;
-  if (setsMax) ref->maxVersion = version, *maxSet = true;
-  return true;
-}
-
-bool parseReferenceTokens(const std::vector<std::string>& tokens, bool withPriority,
-                          PackageRef* ref, std::string* error) {
-  if (tokens.empty() || !validPackageName(tokens[0])) {
-    *error = "'" + (tokens.empty() ? std::string() : tokens[0]) + "' is not a package name";
-    return false;
-  }
-  ref->name = tokens[0];
-  bool minSet = false, maxSet = false, prioritySet = false;
-  for (size_t i = 1; i < tokens.size(); i += 2) {
-    if (i + 1 >= tokens.size()) {
-      *error = "'" + tokens[i] + "' needs a value after it";
-      return false;
-    }
-    const std::string& word = tokens[i];
-    const std::string& value = tokens[i + 1];
-    if (word == "priority") {
-      if (!withPriority) {
-        *error = "only provides entries carry a priority";
-        return false;
-      }
-      if (prioritySet || !parsePriority(value, &ref->priority)) {
-        *error = prioritySet ? "priority given twice" : "'" + value + "' is not a priority";
-        return false;
-      }
-      prioritySet = true;
-      continue;
-    }
-    if (!isOperatorChar(word[0])) {
-      *error = "expected >=, <=, = or priority, found '" + word + "'";
-      return false;
-    }
-    PackageVersion version;
-    if (!parseVersionText(value, &version, error)) return false;
-    if (!applyBound(word, version, &minSet, &maxSet, ref, error)) return false;
-  }
-  if (ref->minVersion != 0 && ref->maxVersion != 0 && ref->minVersion > ref->maxVersion) {
-    *error = "the lower bound lies above the upper bound";
-    return false;
-  }
-  return true;
-}
-
 bool allDigits(const std::string& text) {
   if (text.empty()) return false;
   for (char c : text) {
@@ -527,67 +429,57 @@ bool expectChar(const std::string& text, size_t* at, const char* allowed) {
   return true;
 }
 
-// "YYYY-MM-DD[ HH:MM[:SS]]", optionally with 'T' and 'Z'; false when the
-// text is not such a date or names a day that does not exist.
-bool parseDate(const std::string& text, time_t* seconds) {
-  struct tm fields = {};
-  size_t at = 0;
-  int year, month, day;
-  if (!readField(text, &at, 4, &year) || !expectChar(text, &at, "-") ||
-      !readField(text, &at, 2, &month) || !expectChar(text, &at, "-") ||
-      !readField(text, &at, 2, &day)) {
+struct DateFields {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// "YYYY-MM-DD" at the start of the text.
+bool readDay(const std::string& text, size_t* at, DateFields* date) {
+  return readField(text, at, 4, &date->year) && expectChar(text, at, "-") &&
+         readField(text, at, 2, &date->month) && expectChar(text, at, "-") &&
+         readField(text, at, 2, &date->day);
+}
+
+// " HH:MM[:SS]" or "THH:MM[:SS]", when anything but "Z" follows the day.
+bool readClock(const std::string& text, size_t* at, DateFields* date) {
+  if (*at == text.size() || text[*at] == 'Z') return true;
+  if (!expectChar(text, at, " T") || !readField(text, at, 2, &date->hour) ||
+      !expectChar(text, at, ":") || !readField(text, at, 2, &date->minute)) {
     return false;
   }
-  int hour = 0, minute = 0, second = 0;
-  if (at < text.size() && text[at] != 'Z') {
-    if (!expectChar(text, &at, " T") || !readField(text, &at, 2, &hour) ||
-        !expectChar(text, &at, ":") || !readField(text, &at, 2, &minute)) {
-      return false;
-    }
-    if (at < text.size() && text[at] == ':' && !(++at, readField(text, &at, 2, &second))) {
-      return false;
-    }
-  }
-  if (at < text.size() && text[at] == 'Z') ++at;
-  if (at != text.size()) return false;
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
+  if (*at == text.size() || text[*at] != ':') return true;
+  ++*at;
+  return readField(text, at, 2, &date->second);
+}
+
+// The seconds of a UTC date; false for a day or time that does not exist.
+bool dateSeconds(const DateFields& date, time_t* seconds) {
+  struct tm fields = {};
+  fields.tm_year = date.year - 1900;
+  fields.tm_mon = date.month - 1;
+  fields.tm_mday = date.day;
+  fields.tm_hour = date.hour;
+  fields.tm_min = date.minute;
+  fields.tm_sec = date.second;
+  // timegm carries an overflowing field into the next, so a day that does
+  // not exist shows as a different day.
   *seconds = timegm(&fields);
   struct tm back;
-  return gmtime_r(seconds, &back) != nullptr && back.tm_year == year - 1900 &&
-         back.tm_mon == month - 1 && back.tm_mday == day && back.tm_hour == hour &&
-         back.tm_min == minute && back.tm_sec == second;
+  return gmtime_r(seconds, &back) != nullptr && back.tm_year == date.year - 1900 &&
+         back.tm_mon == date.month - 1 && back.tm_mday == date.day && back.tm_hour == date.hour &&
+         back.tm_min == date.minute && back.tm_sec == date.second;
+}
+
+// "YYYY-MM-DD[ HH:MM[:SS]]", optionally with 'T' and a trailing 'Z'.
+bool parseDate(const std::string& text, time_t* seconds) {
+  DateFields date;
+  size_t at = 0;
+  if (!readDay(text, &at, &date) || !readClock(text, &at, &date)) return false;
+  if (at < text.size() && text[at] == 'Z') ++at;
+  return at == text.size() && dateSeconds(date, seconds);
 }
 
 }  // namespace
-
-bool parseReference(const std::string& text, bool withPriority, PackageRef* ref,
-                    std::string* error) {
-  PackageRef parsed;
-  std::string fault;
-  if (!parseReferenceTokens(referenceTokens(text), withPriority, &parsed, &fault)) {
-    *error = "'" + text + "': " + fault;
-    return false;
-  }
-  *ref = parsed;
-  return true;
-}
-
-std::string referenceText(const PackageRef& ref, bool withPriority) {
-  std::string text = ref.name;
-  if (ref.minVersion != 0 && ref.minVersion == ref.maxVersion) {
-    text += " = " + versionSpelling(ref.minVersion);
-  } else {
-    if (ref.minVersion != 0) text += " >= " + versionSpelling(ref.minVersion);
-    if (ref.maxVersion != 0) text += " <= " + versionSpelling(ref.maxVersion);
-  }
-  if (withPriority && ref.priority != 0) text += " priority " + std::to_string(ref.priority);
-  return text;
-}
 
 bool parseBuildTime(const std::string& text, time_t now, uint32_t* seconds, std::string* error) {
   time_t value = now;

@@ -25,8 +25,7 @@
 //   unrecorded          yes or no: the file magic that installs without a
 //                       database entry
 //   trailing-architecture  bundles: an architecture part after the members
-// A reference is a name followed by bounds, all inclusive: ">= 7.1",
-// "<= 7.2", "= 7.1" (both bounds), then "priority -1" in provides, as in
+// References are written as reference_text.h reads them, such as
 // "routing >= 7.1 <= 7.2" or "dhcp-api priority 5". Scalar keys may appear
 // once per file; list keys add to the list. Relative directory paths are
 // taken from the description file's directory.
@@ -42,6 +41,7 @@
 #include <vector>
 
 #include "pdb/package.h"
+#include "reference_text.h"
 
 enum class DescriptionKind { kPackage, kBundle };
 
@@ -93,13 +93,6 @@ bool finishDescription(DescriptionKind kind, time_t now, PackageDescription* des
 
 // Package names as the database can hold them (see the file comment).
 bool validPackageName(const std::string& name);
-
-// One reference ("name >= 7.1 <= 7.2 priority 5"); priorities only when
-// `withPriority`.
-bool parseReference(const std::string& text, bool withPriority, PackageRef* ref,
-                    std::string* error);
-// The text parseReference reads back as the same reference.
-std::string referenceText(const PackageRef& ref, bool withPriority);
 
 // "now", seconds, or "YYYY-MM-DD[ HH:MM[:SS]]" (also with 'T' and a
 // trailing 'Z'), UTC.

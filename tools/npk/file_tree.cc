@@ -39,7 +39,7 @@ struct DirCloser {
 
 // Reads the whole file; the data follows what read() returns, not the size
 // stat reported, so a file that changes meanwhile cannot overrun it.
-bool readWholeFile(const std::string& path, std::string* data, std::string* error) {
+bool readRegularFile(const std::string& path, std::string* data, std::string* error) {
   Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (file.get() < 0) {
     *error = systemFault(path, "cannot open");
@@ -130,7 +130,7 @@ class TreeCollector {
     entry.mode = uint16_t(status.st_mode & 0xFFFF);
     entry.path = path;
     if (S_ISREG(status.st_mode)) {
-      if (!readWholeFile(hostPath, &entry.data, error)) return false;
+      if (!readRegularFile(hostPath, &entry.data, error)) return false;
     } else if (S_ISLNK(status.st_mode)) {
       if (!readLinkTarget(hostPath, &entry.data, error)) return false;
     } else if (!S_ISDIR(status.st_mode)) {

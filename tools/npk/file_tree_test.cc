@@ -1,5 +1,5 @@
 // Compiles the source it tests (npk_test_support.h).
-#include "file_tree.cc"
+#include "file_tree.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

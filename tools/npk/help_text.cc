@@ -17,7 +17,7 @@ const char kNpkHelp[] =
     "Exit status: 0 success, 1 failure (verify: a package refused), 2 usage.\n";
 
 const char kBuildHelp[] =
-    "usage: npk build [-d DESCRIPTION] [--KEY VALUE]... [--sign SCHEMES]\n"
+    "usage: npk build [-d DESCRIPTION] [--FIELD VALUE]... [--sign SCHEMES]\n"
     "                 [--key FILE] [--legacy-key FILE] [-o OUTPUT]\n"
     "\n"
     "Makes a package from a description (a file of 'key: value' lines, and\n"
@@ -45,7 +45,7 @@ const char kBuildHelp[] =
     "keys/ directory of the source tree npk was built from.\n";
 
 const char kBundleHelp[] =
-    "usage: npk bundle [-d DESCRIPTION] [--KEY VALUE]... [-o OUTPUT] MEMBER...\n"
+    "usage: npk bundle [-d DESCRIPTION] [--FIELD VALUE]... [-o OUTPUT] MEMBER...\n"
     "\n"
     "Makes a bundle from member package files, in the order given: bundle\n"
     "header, squashfs image (--image DIR), member list, the members, and an\n"

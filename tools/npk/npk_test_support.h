@@ -1,9 +1,10 @@
 // Helpers for the npk unit tests: the repository's development keys, a
 // signer holding them and small finished descriptions.
 //
-// The unit-test binary compiles only *_test.cc files, so each npk test
-// file includes the one source file it tests; this keeps every npk source
-// in the test binary exactly once.
+// The unit-test binary compiles only *_test.cc files and does not link the
+// npk program's sources, so each npk test file includes the one source
+// file it tests; every tested npk source is then compiled into the test
+// binary exactly once.
 #ifndef NPK_NPK_TEST_SUPPORT_H_
 #define NPK_NPK_TEST_SUPPORT_H_
 

@@ -1,5 +1,5 @@
 // Compiles the source it tests (npk_test_support.h).
-#include "package_builder.cc"
+#include "package_builder.h"
 
 #include <sstream>
 

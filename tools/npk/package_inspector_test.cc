@@ -1,5 +1,5 @@
 // Compiles the source it tests (npk_test_support.h).
-#include "package_inspector.cc"
+#include "package_inspector.h"
 
 #include <sstream>
 

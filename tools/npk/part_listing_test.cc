@@ -1,5 +1,5 @@
 // Compiles the source it tests (npk_test_support.h).
-#include "part_listing.cc"
+#include "part_listing.h"
 
 #include <sstream>
 
@@ -61,7 +61,7 @@ TEST(NpkPartListing, NamesTheFaultsOfTheContainer) {
 
   PackageWriter stray;
   stray.addPart(kPartNote, "note");
-  stray.addRaw("\x01\x00");
+  stray.addRaw(std::string("\x01\x00", 2));
   EXPECT_EQ(std::vector<std::string>{"2 bytes after the last part are too few for a part header"},
             containerProblems(listingOf(stray.bytes())));
 }

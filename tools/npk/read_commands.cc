@@ -82,7 +82,7 @@ std::string magicName(uint32_t magic) {
 
 class InfoPrinter {
  public:
-  InfoPrinter(std::ostream& out) : out_(out) {}
+  explicit InfoPrinter(std::ostream& out) : out_(out) {}
 
   void container(const std::string& path, const PartListing& listing) {
     out_ << "file: " << path << "\n"
@@ -157,6 +157,22 @@ const PackageInfo& shownHeader(const ScannedHeaders& scanned, const StreamVerdic
   return installed;
 }
 
+void printPackages(const ScannedHeaders& scanned, const StreamVerdict& verdict,
+                   InfoPrinter& printer, std::ostream& out) {
+  if (verdict.isBundle) {
+    out << "bundle: " << printable(displayName(verdict.bundle)) << "\n";
+    printer.header(scanned.header.isBundle ? scanned.header : verdict.bundle, "  ");
+    printer.memberList(verdict.memberList);
+  }
+  for (size_t i = 0; i < verdict.packages.size(); ++i) {
+    const PackageVerdict& package = verdict.packages[i];
+    out << (verdict.isBundle ? "member: " : "package: ") << printable(displayName(package.header))
+        << " (header at offset " << package.headerOffset << ")\n";
+    printer.header(shownHeader(scanned, verdict, i), "  ");
+    printer.verdict(package);
+  }
+}
+
 int infoOne(const std::string& path, bool assumeSecure, const CommandContext& context) {
   InputFile input;
   std::string error;
@@ -168,19 +184,7 @@ int infoOne(const std::string& path, bool assumeSecure, const CommandContext& co
   if (!listing.isPackageFile()) return context.fail(path + ": " + problems.front());
   ScannedHeaders scanned = scanHeaders(input.rewound());
   StreamVerdict verdict = verifyStream(input.rewound(), assumeSecure);
-  if (verdict.isBundle) {
-    context.out << "bundle: " << printable(displayName(verdict.bundle)) << "\n";
-    printer.header(scanned.header.isBundle ? scanned.header : verdict.bundle, "  ");
-    printer.memberList(verdict.memberList);
-  }
-  for (size_t i = 0; i < verdict.packages.size(); ++i) {
-    const PackageVerdict& package = verdict.packages[i];
-    context.out << (verdict.isBundle ? "member: " : "package: ")
-                << printable(displayName(package.header)) << " (header at offset "
-                << package.headerOffset << ")\n";
-    printer.header(shownHeader(scanned, verdict, i), "  ");
-    printer.verdict(package);
-  }
+  printPackages(scanned, verdict, printer, context.out);
   problems.insert(problems.end(), verdict.problems.begin(), verdict.problems.end());
   for (const std::string& problem : problems) context.out << "problem: " << problem << "\n";
   return kExitSuccess;
@@ -189,10 +193,7 @@ int infoOne(const std::string& path, bool assumeSecure, const CommandContext& co
 int verifyOne(const std::string& path, bool assumeSecure, const CommandContext& context) {
   InputFile input;
   std::string error;
-  if (!input.open(path, &error)) {
-    context.fail(error);
-    return kExitFailure;
-  }
+  if (!input.open(path, &error)) return context.fail(error);
   PartListing listing = listParts(input.rewound(), input.size());
   std::vector<std::string> problems = containerProblems(listing);
   if (!listing.isPackageFile()) {

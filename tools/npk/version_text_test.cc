@@ -1,6 +1,6 @@
 // The npk sources are not part of the unit-test library; this test file
 // compiles the one it tests (npk_test_support.h).
-#include "version_text.cc"
+#include "version_text.h"
 
 #include <gtest/gtest.h>
 
