@@ -483,129 +483,147 @@ bool consistent(const PackageDb& db) {
   return anyEnabled;
 }
 
-// The promises checked on one input with unique names, after a verbose
-// run. Returns the broken ones.
-Lines brokenPromises(const std::vector<Blueprint>& blueprints, const Plan& run) {
-  Lines broken;
-  auto expect = [&broken](bool holds, const std::string& promise) {
-    if (!holds) broken.push_back(promise);
-  };
-  Plan before(blueprints);
-  std::map<std::string, std::string> after = outcome(blueprints, run.db);
-  const Lines& messages = run.db.messages;
-  const bool refused = printed(messages, "ERROR: can not uninstall or disable all packages");
+// The promises checked on one input with unique names after a verbose
+// run; broken() lists those that do not hold.
+class Promises {
+ public:
+  Promises(const std::vector<Blueprint>& blueprints, const Plan& run)
+      : before_(blueprints), run_(run), after_(outcome(blueprints, run.db)),
+        refused_(printed(run.db.messages, "ERROR: can not uninstall or disable all packages")) {}
 
-  // The all-packages guard: a refused plan changes and stages nothing;
-  // otherwise some package is left enabled.
-  if (refused) {
-    expect(run.changes.empty(), "a refused plan stages nothing");
-    for (size_t i = 0; i < blueprints.size(); ++i) {
-      expect(after[blueprints[i].name] == (blueprints[i].disabled ? "disabled" : "enabled"),
-             "a refused plan changes no record");
+  Lines broken() {
+    checkGuard();
+    checkStaging();
+    if (refused_) return broken_;
+    for (const Package* p : before_.db.packages) {
+      checkConflicts(*p);
+      checkDependencies(*p);
+      checkScheduledAction(*p);
     }
-  } else if (!blueprints.empty()) {
-    expect(std::any_of(after.begin(), after.end(), [](const auto& e) { return e.second == "enabled"; }),
-           "a plan never leaves every package inactive");
+    return broken_;
   }
 
-  // Every action is used up: carried out, cancelled or refused.
-  for (const Package* p : run.db.packages) expect(p->action == kActionNone, "no action is left over");
-
-  // The change set holds exactly what the records say: an entry removal
-  // for a removed record, the disabled pair for a record that ends
-  // disabled, the enabled pair for one that ends enabled, or nothing for
-  // a record whose state did not change.
-  std::map<std::string, Lines> stagedByDir;
-  for (const std::string& line : run.staged()) {
-    std::string target = line.substr(line.find(' ') + 1);
-    std::string dir = target.substr(0, target.find('/', std::string("/flash/var/pdb/").size()) + 1);
-    stagedByDir[dir].push_back(line);
+ private:
+  void expect(bool holds, const std::string& promise) {
+    if (!holds) broken_.push_back(promise);
   }
-  for (const Package* p : before.db.packages) {
-    const std::string dir = databaseDir(*p);
-    const Lines staged = stagedByDir[dir];
-    stagedByDir.erase(dir);
-    const std::string state = after[p->name];
-    if (state == "removed") {
-      expect(staged == (Lines{"removed " + dir, "removed " + dir + "image"}),
-             "a removed record has its entry removed");
-    } else if (staged.empty()) {
-      expect(state == (p->disabled ? "disabled" : "enabled"), "an unstaged record keeps its state");
-    } else if (state == "disabled") {
-      expect(staged == (Lines{"staged " + dir + "disabled", "removed " + dir + "enabled"}),
-             "a disabled record has its disabled file staged");
-    } else {
-      Lines enabled{"removed " + dir + "disabled",
-                    (p->userChoice ? "staged " : "removed ") + dir + "enabled"};
-      expect(staged == enabled, "an enabled record has its state files staged");
+  bool ends(const Package& p, const char* state) { return after_[p.name] == state; }
+  bool warned(const std::string& start) { return printed(run_.db.messages, "WARNING: " + start); }
+
+  // A refused plan changes and stages nothing; otherwise some package is
+  // left enabled. Every action is used up either way.
+  void checkGuard() {
+    if (refused_) {
+      expect(run_.changes.empty(), "a refused plan stages nothing");
+      for (const Package* p : before_.db.packages) {
+        expect(ends(*p, p->disabled ? "disabled" : "enabled"), "a refused plan changes no record");
+      }
+    } else if (!before_.db.packages.empty()) {
+      expect(std::any_of(after_.begin(), after_.end(), [](const auto& e) { return e.second == "enabled"; }),
+             "a plan never leaves every package inactive");
+    }
+    for (const Package* p : run_.db.packages) expect(p->action == kActionNone, "no action is left over");
+  }
+
+  // The change set holds exactly what the records say: the entry's
+  // removal for a removed record, the disabled pair for one that ends
+  // disabled, the enabled pair for one that ends enabled, nothing for one
+  // whose state did not change, and nothing else.
+  void checkStaging() {
+    std::map<std::string, Lines> stagedByDir;
+    for (const std::string& line : run_.staged()) {
+      std::string target = line.substr(line.find(' ') + 1);
+      std::string dir = target.substr(0, target.find('/', std::string("/flash/var/pdb/").size()) + 1);
+      stagedByDir[dir].push_back(line);
+    }
+    for (const Package* p : before_.db.packages) {
+      const std::string dir = databaseDir(*p);
+      const Lines staged = stagedByDir[dir];
+      stagedByDir.erase(dir);
+      if (ends(*p, "removed")) {
+        expect(staged == (Lines{"removed " + dir, "removed " + dir + "image"}),
+               "a removed record has its entry removed");
+      } else if (staged.empty()) {
+        expect(ends(*p, p->disabled ? "disabled" : "enabled"), "an unstaged record keeps its state");
+      } else if (ends(*p, "disabled")) {
+        expect(staged == (Lines{"staged " + dir + "disabled", "removed " + dir + "enabled"}),
+               "a disabled record has its disabled file staged");
+      } else {
+        Lines enabled{"removed " + dir + "disabled",
+                      (p->userChoice ? "staged " : "removed ") + dir + "enabled"};
+        expect(staged == enabled, "an enabled record has its state files staged");
+      }
+    }
+    expect(stagedByDir.empty(), "nothing is staged outside the entries of the records");
+  }
+
+  // Two enabled packages conflict only when the forbidden one `p` was
+  // being enabled when conflicts were settled: disabled before, or
+  // scheduled for enabling.
+  void checkConflicts(const Package& p) {
+    if (!ends(p, "enabled")) return;
+    for (const Package* q : before_.db.packages) {
+      if (q == &p || !ends(*q, "enabled") || !q->conflictsWith(p)) continue;
+      expect(p.disabled || p.action == kActionEnable,
+             "an enabled package forbids another only if that one was being enabled");
     }
   }
-  expect(stagedByDir.empty(), "nothing is staged outside the entries of the records");
-  if (refused) return broken;
 
-  for (const Package* p : before.db.packages) {
-    const std::string state = after[p->name];
-    const Package* bundle = p->bundle.name.empty() ? nullptr : before.db.find(p->bundle.name);
+  // True when some provider of `dependency` ends enabled, or, with
+  // `orBundle`, is a bundle record (which step 5 may drop).
+  bool met(const PackageRef& dependency, bool orBundle) {
+    for (const Package* provider : before_.db.providersOf(dependency)) {
+      if (ends(*provider, "enabled") || (orBundle && provider->isBundle)) return true;
+    }
+    return false;
+  }
+
+  // Every dependency of an enabled package keeps an enabled provider,
+  // unless its provider was a bundle record dropped with its members.
+  void checkDependencies(const Package& p) {
+    if (!ends(p, "enabled")) return;
+    for (const PackageRef& dependency : p.depends) {
+      expect(met(dependency, true), "an enabled package keeps its dependencies");
+    }
+  }
+
+  // A scheduled action is carried out unless a warning named the package,
+  // its bundle's action overrode it, or (for an enabling) it is a bundle
+  // record or lost a dependency.
+  void checkScheduledAction(const Package& p) {
+    const Package* bundle = p.bundle.name.empty() ? nullptr : before_.db.find(p.bundle.name);
     const int bundleAction = bundle ? bundle->action : kActionNone;
-
-    // Two enabled packages conflict only when the forbidden one was being
-    // enabled when conflicts were settled: disabled before, or scheduled
-    // for enabling.
-    for (const Package* q : before.db.packages) {
-      if (q == p || state != "enabled" || after[q->name] != "enabled") continue;
-      if (q->conflictsWith(*p)) {
-        expect(p->disabled || p->action == kActionEnable,
-               "an enabled package forbids another only if that one was being enabled");
-      }
-    }
-
-    // Every dependency of an enabled package keeps an enabled provider,
-    // unless its provider was a bundle record dropped with its members.
-    for (const PackageRef& dependency : p->depends) {
-      if (state != "enabled") break;
-      bool met = false;
-      for (const Package* provider : before.db.providersOf(dependency)) {
-        met |= after[provider->name] == "enabled" || provider->isBundle;
-      }
-      expect(met, "an enabled package keeps its dependencies");
-    }
-
-    // A scheduled action is carried out unless a warning named the
-    // package, its bundle's action overrode it, or (for an enabling) it
-    // is a bundle record or lost a dependency.
-    if (p->action == kActionUninstall) {
-      expect(state == "removed" || printed(messages, "WARNING: can not uninstall " + displayName(*p) + ":") ||
-                 (p->disabled && bundleAction == kActionEnable),
+    const bool bundleEnables = p.disabled && bundleAction == kActionEnable;
+    const std::string kept = displayName(p) + ":";
+    if (p.action == kActionUninstall) {
+      expect(ends(p, "removed") || warned("can not uninstall " + kept) || bundleEnables,
              "a scheduled uninstall is carried out or refused aloud");
     }
-    if (p->action == kActionDisable) {
+    if (p.action == kActionDisable) {
       // A bundle being uninstalled turns the disable into an uninstall.
-      expect(state != "enabled" || printed(messages, "WARNING: can not disable " + displayName(*p) + ":") ||
-                 printed(messages, "WARNING: can not uninstall " + displayName(*p) + ":") ||
-                 (p->disabled && bundleAction == kActionEnable),
+      expect(!ends(p, "enabled") || warned("can not disable " + kept) ||
+                 warned("can not uninstall " + kept) || bundleEnables,
              "a scheduled disable is carried out or refused aloud");
     }
-    if (p->action == kActionEnable && p->disabled) {
-      bool lostDependency = false;
-      for (const PackageRef& dependency : p->depends) {
-        bool met = false;
-        for (const Package* provider : before.db.providersOf(dependency)) {
-          met |= after[provider->name] == "enabled";
-        }
-        lostDependency |= !met;
-      }
-      expect(state == "enabled" || printed(messages, "WARNING: can not enable " + p->name + ":") ||
-                 p->isBundle || lostDependency || bundleAction == kActionDisable ||
-                 bundleAction == kActionUninstall,
+    if (p.action == kActionEnable && p.disabled) {
+      bool lostDependency = std::any_of(p.depends.begin(), p.depends.end(),
+                                        [this](const PackageRef& d) { return !met(d, false); });
+      expect(ends(p, "enabled") || warned("can not enable " + p.name + ":") || p.isBundle ||
+                 lostDependency || bundleAction == kActionDisable || bundleAction == kActionUninstall,
              "a scheduled enable is carried out or has a reason");
     }
   }
-  return broken;
-}
+
+  Plan before_;
+  const Plan& run_;
+  std::map<std::string, std::string> after_;
+  const bool refused_;
+  Lines broken_;
+};
 
 TEST(ScheduleRandom, PromisesHoldForEveryInput) {
   // Every input: the run ends; verbose off prints nothing and decides as
-  // verbose on; and, with unique names, the promises of brokenPromises.
+  // verbose on; and, with unique names, the promises of Promises.
   // A consistent database with nothing scheduled is left untouched.
   int consistentInputs = 0;
   for (unsigned seed = 1; seed <= 5000; ++seed) {
@@ -619,7 +637,7 @@ TEST(ScheduleRandom, PromisesHoldForEveryInput) {
     EXPECT_EQ(loud.states(), silent.states()) << describe(blueprints);
     EXPECT_EQ(loud.staged(), silent.staged()) << describe(blueprints);
     if (uniqueNames) {
-      EXPECT_EQ(Lines(), brokenPromises(blueprints, loud)) << describe(blueprints);
+      EXPECT_EQ(Lines(), Promises(blueprints, loud).broken()) << describe(blueprints);
     }
     if (!scheduled && consistent(Plan(blueprints).db)) {
       ++consistentInputs;
