@@ -48,6 +48,7 @@ void settleConflictsOf(PackageDb& db, Package& q, bool verbose) {
   for (Package* p : db.packages) {
     if (p == &q || !staysActive(*p)) continue;
     if (q.conflictsWith(*p)) {
+      if (p->action == kActionNone) p->action = kActionDisable;
       continue;
     }
     if (q.action != kActionEnable || !p->conflictsWith(q)) continue;
