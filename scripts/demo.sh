@@ -56,8 +56,9 @@ echo
 echo "== installer --show"
 build/installer -r "$root" --show
 echo
-echo "== second run: everything is installed already"
-cp "$p"/*.npk "$root/rw/pckg/.download/" 2>/dev/null || true
+echo "== second run: the packages left in the download directory are installed already"
+echo "   (the bundle, which carries an image, was moved into the database)"
+ls "$root/rw/pckg/.download/"
 build/installer -r "$root"
 echo
 echo "== post-install log (/flash/postlog)"

@@ -195,7 +195,7 @@ TEST_F(ScheduleRun, AQuietRunDecidesTheSame) {
   EXPECT_EQ(loud.snapshot(kDatabase), quiet.snapshot(kDatabase));
 }
 
-TEST_F(ScheduleRun, DisablingABundleDisablesItsMembersAndDropsItsRecord) {
+TEST_F(ScheduleRun, DisablingABundleDisablesItsMembersAndKeepsItsImage) {
   RouterRoot root;
   // The bundle's kept image describes the bundle and both members.
   PackageWriter image;
@@ -212,11 +212,21 @@ TEST_F(ScheduleRun, DisablingABundleDisablesItsMembersAndDropsItsRecord) {
   root.write(entryDir("routing") + "image", image.bytes());
   addEntry(root, "sys");
   schedule(root, "routing", "disable");
-  EXPECT_EQ((Lines{"disabled bgp-1.0", "disabled ospf-1.0"}), sorted(run(root)));
-  EXPECT_FALSE(root.exists(entryDir("routing")));
+  EXPECT_EQ((Lines{"disabled bgp-1.0", "disabled ospf-1.0", "disabled routing-1.0"}),
+            sorted(run(root)));
+  EXPECT_EQ("user\n", root.read(entryDir("routing") + "disabled"));
   EXPECT_EQ("auto\n", root.read(entryDir("bgp") + "disabled"));
   EXPECT_EQ("auto\n", root.read(entryDir("ospf") + "disabled"));
   EXPECT_TRUE(root.exists(entryDir("sys") + "version"));
+  // The kept image still describes the members: a later run, with nothing
+  // scheduled, keeps all three, disabled.
+  root.write("/ram/pdb/routing/schedule", "");
+  unlink(root.host("/flash/postlog").c_str());
+  EXPECT_EQ(Lines{}, run(root));
+  for (const char* name : {"routing", "bgp", "ospf"}) {
+    EXPECT_TRUE(root.exists(entryDir(name) + "disabled")) << name;
+  }
+  EXPECT_TRUE(root.exists(entryDir("routing") + "image"));
 }
 
 TEST_F(ScheduleRun, UninstallingEverythingIsRefused) {

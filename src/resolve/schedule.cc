@@ -118,9 +118,11 @@ MemberState memberState(const Package& member) {
   return member.action == kActionDisable ? MemberState::MerelyDisabled : MemberState::PassedOver;
 }
 
-// Step 5 for one bundle record: dropped when no member stays active,
-// unless it is disabled and keeps merely disabled members; then only a
-// pending enabling of it is cancelled.
+// Step 5 for one bundle record: dropped when none of its members stays at
+// all. A bundle whose members are merely disabled is disabled with them,
+// never dropped: its entry keeps the image that describes the members, and
+// without it the next run would uninstall them all. A pending enabling of
+// an already disabled one is cancelled.
 void settleBundle(const PackageDb& db, Package& bundle) {
   bool noted = false;
   for (const Package* member : db.packages) {
@@ -129,8 +131,10 @@ void settleBundle(const PackageDb& db, Package& bundle) {
     if (state == MemberState::Active) return;
     if (state == MemberState::MerelyDisabled) noted = true;
   }
-  if (!noted || !bundle.disabled) {
+  if (!noted) {
     bundle.action = kActionUninstall;
+  } else if (!bundle.disabled) {
+    bundle.action = kActionDisable;
   } else if (bundle.action == kActionEnable) {
     bundle.action = kActionNone;
   }
