@@ -11,27 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/scoped_tmpfs.h"
 #include "support/router_root.h"
 
 namespace testing_support {
 namespace {
-
-// A tmpfs mounted on `path` while the object lives.
-class ScopedTmpfs {
- public:
-  explicit ScopedTmpfs(const std::string& path)
-      : path_(path), mounted_(mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0) {}
-  ~ScopedTmpfs() {
-    if (mounted_ && umount(path_.c_str()) != 0) umount2(path_.c_str(), MNT_DETACH);
-  }
-  ScopedTmpfs(const ScopedTmpfs&) = delete;
-  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string path_;
-  bool mounted_;
-};
 
 std::string linkText(const std::string& path) {
   char text[256];
@@ -43,7 +27,7 @@ TEST(CommitMode, AppliesTheManifestAndLeavesIt) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot and mounts";
   RouterRoot root;
   // "/ram" is a file system of its own, as on the router.
-  ScopedTmpfs ram(root.host("/ram"));
+  ScopedTmpfs ram(root.host("/ram"), "1m");
   ASSERT_TRUE(ram.mounted());
   root.write("/flash/old", "old");
   root.write("/flash/lib/dir/a.so", "a");

@@ -2,11 +2,11 @@
 // signed with the development keys are put in the package directories of
 // a temporary router root, and the real installer is run over it.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
-#include "package/install_testing.h"
+#include "support/install_testing.h"
 #include "support/router_root.h"
+#include "support/scoped_tmpfs.h"
 
 namespace testing_support {
 namespace {
@@ -214,12 +214,8 @@ TEST_F(InstallRun, SafeModeRefusesAPathTheManifestCannotCarry) {
 }
 
 TEST_F(InstallRun, OutOfSpaceEndsWith28AndInstallsNothing) {
-  std::string flash = root.host("/flash");
-  ASSERT_EQ(0, mount("tmpfs", flash.c_str(), "tmpfs", 0, "size=256k"));
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{flash};
+  ScopedTmpfs flash(root.host("/flash"), "256k");
+  ASSERT_TRUE(flash.mounted());
   makeDirs(root.host("/flash/var/pdb"));
   makeDirs(root.host("/flash/boot"));
   download("big.npk", packageFile(packageSpec("big", kV1, {fileEntry("/big", std::string(600000, 'x'))})));

@@ -9,7 +9,8 @@
 #include <set>
 #include <sstream>
 
-#include "package/install_testing.h"
+#include "support/install_testing.h"
+#include "support/scoped_tmpfs.h"
 #include "support/router_root.h"
 
 namespace testing_support {
@@ -215,25 +216,8 @@ TEST_F(StreamModeTest, AStreamCopyThatCannotBeCreatedEndsWith255) {
   EXPECT_FALSE(root.exists("/flash/postlog"));
 }
 
-// A small tmpfs mounted for one test, unmounted when the object goes away.
-class ScopedTmpfs {
- public:
-  ScopedTmpfs(const std::string& path, const char* options)
-      : path_(path), mounted_(mount("tmpfs", path.c_str(), "tmpfs", 0, options) == 0) {}
-  ~ScopedTmpfs() {
-    if (mounted_) umount(path_.c_str());
-  }
-  ScopedTmpfs(const ScopedTmpfs&) = delete;
-  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string path_;
-  bool mounted_;
-};
-
 TEST_F(StreamModeTest, AnImageCopyCutShortIsNeverKept) {
-  ScopedTmpfs database(root.host("/flash/var/pdb"), "size=64k");
+  ScopedTmpfs database(root.host("/flash/var/pdb"), "64k");
   if (!database.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   PackageSpec routing = packageSpec("routing", kV1);
   routing.withFileTree = false;

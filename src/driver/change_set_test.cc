@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "pdb/package_db.h"
+#include "support/scoped_tmpfs.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"
 
@@ -17,28 +18,9 @@ namespace {
 using testing_support::makeDirs;
 using testing_support::pathExists;
 using testing_support::readFile;
+using testing_support::ScopedTmpfs;
 using testing_support::TempDir;
 using testing_support::writeFile;
-
-// A tmpfs of `size` bytes mounted on `path` for one test, unmounted however
-// the test ends.
-class ScopedTmpfs {
- public:
-  ScopedTmpfs(const std::string& path, const std::string& size) : path_(path) {
-    makeDirs(path);
-    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
-  }
-  ~ScopedTmpfs() {
-    if (mounted_ && umount(path_.c_str()) != 0) umount2(path_.c_str(), MNT_DETACH);
-  }
-  ScopedTmpfs(const ScopedTmpfs&) = delete;
-  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
 
 std::string stage(ChangeSet& changes, const std::string& target, const std::string& content,
                   unsigned mode = 0) {

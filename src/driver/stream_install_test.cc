@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "driver/change_set.h"
-#include "package/install_testing.h"
+#include "support/install_testing.h"
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"
 #include "support/root_runner.h"

@@ -7,6 +7,7 @@
 
 #include "driver/change_set.h"
 #include "pdb/package_db.h"
+#include "support/scoped_tmpfs.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"
 
@@ -124,28 +125,12 @@ TEST_F(DatabaseWriter, PackagesWithAnImageOrNoMetaGetStateFilesOnly) {
   EXPECT_FALSE(pathExists(root.file(std::string(kEntry) + "deps")));
 }
 
-// A small tmpfs mounted over a directory for one test; unmounted on exit.
-class ScopedTmpfs {
- public:
-  ScopedTmpfs(const std::string& where, const char* size) : where_(where) {
-    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, size) == 0;
-  }
-  ~ScopedTmpfs() {
-    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string where_;
-  bool mounted_;
-};
-
 TEST_F(DatabaseWriter, FullFlashIsReportedWithTheFileLabel) {
-  ScopedTmpfs flash(root.file("/flash"), "size=256k");
+  ScopedTmpfs flash(root.file("/flash"), "256k");
   if (!flash.mounted()) GTEST_SKIP() << "cannot mount tmpfs";
   makeDirs(root.file("/flash/var/pdb"));
   writeFile(root.file("/flash/filler"), std::string(1 << 20, 'x'));  // fills it up
-  ScopedTmpfs ram(root.file("/ram"), "size=4k");
+  ScopedTmpfs ram(root.file("/ram"), "4k");
   writeFile(root.file("/ram/filler"), std::string(1 << 20, 'x'));
   RootRun run = runInRoot(root.path(), [&] {
     ChangeSet changes;

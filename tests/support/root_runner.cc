@@ -5,33 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/scratch_file.h"
+
 namespace testing_support {
 namespace {
-
-// An anonymous temporary file; the descriptor survives fork and chroot.
-class ScratchFile {
- public:
-  ScratchFile() : file_(tmpfile()) {}
-  ~ScratchFile() {
-    if (file_) fclose(file_);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
-  int fd() const { return file_ ? fileno(file_) : -1; }
-  std::string readAll() const {
-    std::string all;
-    if (!file_) return all;
-    rewind(file_);
-    char block[4096];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, file_)) > 0) all.append(block, got);
-    return all;
-  }
-
- private:
-  FILE* file_;
-};
 
 void writeAll(int fd, const std::string& text) {
   size_t done = 0;

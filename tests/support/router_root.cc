@@ -14,34 +14,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "support/scratch_file.h"
+
 namespace testing_support {
 namespace {
-
-class ScratchFile {
- public:
-  ScratchFile() : file_(tmpfile()) {}
-  ~ScratchFile() {
-    if (file_) fclose(file_);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  int fd() const { return file_ ? fileno(file_) : -1; }
-  void write(const std::string& text) {
-    if (file_) fwrite(text.data(), 1, text.size(), file_), fflush(file_), rewind(file_);
-  }
-  std::string readAll() const {
-    std::string all;
-    if (!file_) return all;
-    rewind(file_);
-    char block[4096];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, file_)) > 0) all.append(block, got);
-    return all;
-  }
-
- private:
-  FILE* file_;
-};
 
 std::vector<std::string> environmentFor(const ProgramOptions& options) {
   std::map<std::string, std::string> env = {

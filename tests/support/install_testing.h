@@ -55,7 +55,7 @@ inline FileTreeEntry fileEntry(const std::string& path, const std::string& data,
 // The repository's keys/ directory, found from this header's path.
 inline std::string repositoryKeys() {
   std::string file = __FILE__;
-  std::string tail = "src/package/install_testing.h";
+  std::string tail = "tests/support/install_testing.h";
   if (file.size() < tail.size() || file.compare(file.size() - tail.size(), tail.size(), tail) != 0) {
     return std::string();
   }
