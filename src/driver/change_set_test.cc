@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "pdb/package_db.h"
+#include "support/fake_file_system.h"
 #include "support/scoped_tmpfs.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include "support/fake_file_system.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"
 

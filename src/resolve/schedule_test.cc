@@ -22,6 +22,7 @@
 #include "pdb/database_writer.h"
 #include "pdb/package_db.h"
 #include "resolve/selection.h"
+#include "support/fake_file_system.h"
 
 namespace {
 
