@@ -1,6 +1,6 @@
 // The file-system queries and operations that decide what the change set
 // and the disk-space check do, behind one small interface: a real
-// implementation over the system calls and a scripted fake for tests.
+// implementation over the system calls (the tests script their own).
 //
 // Every operation returns 0 on success or the system's error number; none
 // prints anything. Paths are used as given (absolute inside the process root).
