@@ -24,6 +24,10 @@ std::vector<std::string> environmentFor(const ProgramOptions& options) {
       {"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
       {"KESTAVIN_PLATFORM_SETTINGS", "/nonexistent/platform-settings"},
   };
+  // A sanitizer build of the programs keeps the settings the tests run with.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = getenv(name)) env[name] = value;
+  }
   for (const auto& entry : options.environment) env[entry.first] = entry.second;
   std::vector<std::string> list;
   for (const auto& entry : env) list.push_back(entry.first + "=" + entry.second);
@@ -155,15 +159,15 @@ ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments) co
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
-  char settings[] = "KESTAVIN_PLATFORM_SETTINGS=/nonexistent/platform-settings";
-  char* envp[] = {settings, nullptr};
+  std::vector<std::string> env = environmentFor(ProgramOptions());
+  std::vector<char*> envp = pointers(env);
   fflush(stdout);
   pid_t child = fork();
   if (child == 0) {
     dup2(out.fd(), 1);
     dup2(err.fd(), 2);
     if (!enterRootWithLibraries(path())) _exit(125);
-    fexecve(binary, argv.data(), envp);
+    fexecve(binary, argv.data(), envp.data());
     _exit(127);
   }
   close(binary);
