@@ -11,6 +11,7 @@
 #include "console/spinner.h"
 #include "package/package_reader.h"
 #include "pdb/package_db.h"
+#include "platform/handles.h"
 
 namespace {
 
@@ -49,22 +50,6 @@ std::string installText(const Package& package) {
 std::string barLine(const std::string& text, uint64_t filled, uint64_t width) {
   return text + " [" + std::string(filled, '#') + std::string(width - filled, ' ') + "]";
 }
-
-// A descriptor closed when the object goes away.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 ssize_t readRetrying(int fd, char* buffer, size_t size) {
   ssize_t got;
@@ -176,8 +161,8 @@ void reportBrokenPackage(const Package& package) {
 void copyWithSpinner(const std::string& source, const std::string& target, bool spinner) {
   struct stat status;
   if (stat(source.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return;
-  ScopedFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, status.st_mode & 0xfff));
-  ScopedFd in(open(source.c_str(), O_RDONLY));
+  Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, status.st_mode & 0xfff));
+  Descriptor in(open(source.c_str(), O_RDONLY));
   if (!out.valid() || !in.valid()) return;
   // open applies the bits only to a new file, and through the umask; the
   // copy stands in for a rename, so the target gets the source's bits.

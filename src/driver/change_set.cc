@@ -11,6 +11,7 @@
 
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
+#include "platform/handles.h"
 
 namespace {
 
@@ -33,28 +34,6 @@ uint64_t freeBytes(const FileSystemStats& stats) {
   if (stats.blockSize != 0 && stats.freeBlocks > UINT64_MAX / stats.blockSize) return UINT64_MAX;
   return stats.freeBlocks * stats.blockSize;
 }
-
-// Owns one descriptor; closing it on purpose reports the error.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int get() const { return fd_; }
-  // 0 or the error of close.
-  int close() {
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 // 0 or the error of the first failed write.
 int writeAll(int fd, const std::string& text) {

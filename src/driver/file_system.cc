@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "console/console.h"
+#include "platform/handles.h"
 
 namespace {
 
@@ -21,36 +22,6 @@ void fillStatus(const struct stat& st, FileStatus* status) {
   status->isDirectory = S_ISDIR(st.st_mode);
   status->isRegularFile = S_ISREG(st.st_mode);
 }
-
-// Closes a directory stream when it goes out of scope.
-class DirectoryHandle {
- public:
-  explicit DirectoryHandle(const std::string& path) : dir_(opendir(path.c_str())) {}
-  ~DirectoryHandle() {
-    if (dir_) closedir(dir_);
-  }
-  DirectoryHandle(const DirectoryHandle&) = delete;
-  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
-  DIR* get() const { return dir_; }
-
- private:
-  DIR* dir_;
-};
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 class RealFileSystem : public FileSystem {
  public:
@@ -94,10 +65,10 @@ class RealFileSystem : public FileSystem {
 };
 
 int RealFileSystem::listDirectory(const std::string& path, std::vector<std::string>* names) {
-  DirectoryHandle dir(path);
-  if (!dir.get()) return errno;
-  while (struct dirent* entry = readdir(dir.get())) {
-    std::string name = entry->d_name;
+  DirectoryReader dir(path);
+  if (!dir.isOpen()) return errno;
+  std::string name;
+  while (dir.next(&name)) {
     if (name != "." && name != "..") names->push_back(name);
   }
   return 0;

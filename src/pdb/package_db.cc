@@ -15,34 +15,12 @@
 #include "package/package_reader.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
+#include "platform/handles.h"
 
 namespace {
 
-// The entries of one directory in directory order, leaving out every name
-// that begins with "." (".", ".." and hidden files are not entries).
-class DirectoryEntries {
- public:
-  explicit DirectoryEntries(const std::string& path) : dir_(opendir(path.c_str())) {}
-  ~DirectoryEntries() {
-    if (dir_ != nullptr) closedir(dir_);
-  }
-  DirectoryEntries(const DirectoryEntries&) = delete;
-  DirectoryEntries& operator=(const DirectoryEntries&) = delete;
-
-  bool isOpen() const { return dir_ != nullptr; }
-  // False when no entry is left.
-  bool next(std::string* name) {
-    while (struct dirent* entry = readdir(dir_)) {
-      if (entry->d_name[0] == '.') continue;
-      *name = entry->d_name;
-      return true;
-    }
-    return false;
-  }
-
- private:
-  DIR* dir_;
-};
+// ".", ".." and hidden names in the database root are not entries.
+bool isEntryName(const std::string& name) { return !name.empty() && name[0] != '.'; }
 
 std::string databaseEntryDir(const std::string& name) {
   return std::string(paths::kDatabaseRoot) + name + "/";
@@ -216,12 +194,12 @@ void PackageDb::openRepository(bool quietConsole, const std::string& systemArchi
     return;
   }
   loadImages(true, paths::kKeptImagesDir);
-  DirectoryEntries entries(paths::kDatabaseRoot);
+  DirectoryReader entries(paths::kDatabaseRoot);
   if (!entries.isOpen()) return;
   for (Package* package : packages) package->loadState();
   std::string entryName;
   while (entries.next(&entryName)) {
-    if (indexOf(entryName) >= 0) continue;
+    if (!isEntryName(entryName) || indexOf(entryName) >= 0) continue;
     std::unique_ptr<Package> package(new Package(entryName));
     package->loadState();
     packages.push_back(package.release());
@@ -231,10 +209,11 @@ void PackageDb::openRepository(bool quietConsole, const std::string& systemArchi
 // The entries always come from the database directory; `directory` only
 // says where their images are kept.
 bool PackageDb::loadImages(bool fromImagesDir, const std::string& directory) {
-  DirectoryEntries entries(paths::kDatabaseRoot);
+  DirectoryReader entries(paths::kDatabaseRoot);
   if (!entries.isOpen()) return false;
   std::string entryName;
   while (entries.next(&entryName)) {
+    if (!isEntryName(entryName)) continue;
     std::string image =
         fromImagesDir ? directory + entryName : databaseEntryDir(entryName) + "image";
     loadImage(image, entryName, packages);

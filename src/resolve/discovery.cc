@@ -12,6 +12,7 @@
 #include "pdb/paths.h"
 #include "platform/nv.h"
 #include "resolve/loop_mount.h"
+#include "platform/handles.h"
 
 namespace {
 
@@ -27,28 +28,6 @@ const char kBrokenPackage[] = "broken package %s";
 const char kWrongArchitecture[] = "can not install %s: it is not made for %s, but for %s";
 const char kUnprotectedBranding[] = "can not replace protected branding with non-protected";
 const char kRefusedByDeviceMode[] = "will not install package %s, not allowed by device-mode";
-
-class DirectoryStream {
- public:
-  explicit DirectoryStream(const std::string& path) : dir_(opendir(path.c_str())) {}
-  ~DirectoryStream() {
-    if (dir_) closedir(dir_);
-  }
-  DirectoryStream(const DirectoryStream&) = delete;
-  DirectoryStream& operator=(const DirectoryStream&) = delete;
-
-  bool isOpen() const { return dir_ != nullptr; }
-  // False at the end of the directory.
-  bool next(std::string* name) {
-    dirent* entry = readdir(dir_);
-    if (!entry) return false;
-    *name = entry->d_name;
-    return true;
-  }
-
- private:
-  DIR* dir_;
-};
 
 bool endsWith(const std::string& text, const std::string& ending) {
   return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
@@ -146,7 +125,7 @@ void scanEntry(const std::string& directory, const std::string& name,
 
 void scanPackageDirectory(const std::string& directory,
                           std::vector<std::unique_ptr<PackageFile>>& candidates, PackageDb& db) {
-  DirectoryStream entries(directory);
+  DirectoryReader entries(directory);
   if (!entries.isOpen()) return;
   std::string name;
   while (entries.next(&name)) scanEntry(directory, name, candidates, db);

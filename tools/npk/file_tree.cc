@@ -1,4 +1,5 @@
 #include "file_tree.h"
+#include "platform/handles.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -18,24 +19,6 @@ const size_t kMaxPathLength = 0xFFFF;
 std::string systemFault(const std::string& path, const char* what) {
   return path + ": " + what + ": " + strerror(errno);
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 // Reads the whole file; the data follows what read() returns, not the size
 // stat reported, so a file that changes meanwhile cannot overrun it.
@@ -80,15 +63,15 @@ bool readLinkTarget(const std::string& path, std::string* target, std::string* e
 }
 
 bool sortedNames(const std::string& dirPath, std::vector<std::string>* names, std::string* error) {
-  std::unique_ptr<DIR, DirCloser> dir(opendir(dirPath.c_str()));
-  if (!dir) {
+  DirectoryReader dir(dirPath);
+  if (!dir.isOpen()) {
     *error = systemFault(dirPath, "cannot open directory");
     return false;
   }
   names->clear();
   errno = 0;
-  while (struct dirent* entry = readdir(dir.get())) {
-    std::string name = entry->d_name;
+  std::string name;
+  while (dir.next(&name)) {
     if (name != "." && name != "..") names->push_back(name);
   }
   if (errno != 0) {
