@@ -131,6 +131,29 @@ TEST_F(StreamModeTest, ImagePackagesKeepTheStreamAsTheirImage) {
   EXPECT_EQ("kernel 7.1\nrouting 7.1\n", installed());
 }
 
+// A package that is already installed is not installed again: its kept
+// image must stay as it was, even when the file offered carries a bad
+// signature, whose content the refusal never reads.
+TEST_F(StreamModeTest, AlreadyInstalledImagePackageKeepsItsImage) {
+  PackageSpec routing = packageSpec("routing", kV1);
+  routing.withFileTree = false;
+  routing.image = std::string(20000, 's');
+  std::string bytes = packageFile(routing);
+  ASSERT_EQ(0, install(bytes).status);
+  routing.image = std::string(20000, 'X');
+  routing.badSignature = true;
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--reinstall"}}) {
+    ProgramOptions options;
+    options.input = packageFile(routing);
+    ProgramRun run = root.runInstaller(extra.empty() ? std::vector<std::string>{"-"}
+                                                     : std::vector<std::string>{"--reinstall", "-"},
+                                       options);
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_EQ(bytes, root.read("/flash/var/pdb/routing/image"));
+    EXPECT_FALSE(root.exists(kStreamCopy));
+  }
+}
+
 TEST_F(StreamModeTest, UpgradeRemovesFilesTheNewVersionLacks) {
   ASSERT_EQ(0, install(packageFile(tool(kV1, {fileEntry("/bin/tool", "1"), fileEntry("/bin/old", "o")})))
                    .status);

@@ -167,6 +167,13 @@ void makeDirectories(FileSystem& fs, const std::string& directory) {
 }
 
 std::string chooseStagingDirectory(FileSystem& fs, const std::string& target, uint64_t sizeHint) {
+  // A size of 0 says nothing about the room needed: such a file goes to
+  // "/ram" (or "/tmp" on a system without it), never next to its target.
+  if (sizeHint == 0) {
+    FileStatus ram;
+    if (fs.status(paths::kRamDir, &ram) == 0 && ram.isDirectory) return paths::kRamDir;
+    return paths::kTmpDir;
+  }
   uint64_t needed = saturatingAdd(sizeHint, kStagingReserve);
   std::string directory = parentDirectory(target);
   for (;;) {
@@ -178,9 +185,7 @@ std::string chooseStagingDirectory(FileSystem& fs, const std::string& target, ui
     if (directory == "/" || directory == ".") break;
     directory = parentDirectory(directory);
   }
-  FileStatus ram;
-  if (fs.status(paths::kRamDir, &ram) == 0 && ram.isDirectory) return paths::kRamDir;
-  return paths::kTmpDir;
+  return paths::kRamDir;
 }
 
 void ChangeSet::releaseSource(const ChangeAction& action) {

@@ -51,9 +51,10 @@ std::string parentDirectory(const std::string& path);
 // are not reported.
 void makeDirectories(FileSystem& fs, const std::string& directory);
 
-// Where openStagedFile puts the staged file of `target`: the nearest
-// existing ancestor directory of the target when its file system has more
-// than sizeHint + 65536 bytes free, else "/ram", else (no "/ram") "/tmp".
+// Where openStagedFile puts the staged file of `target`: for a non-zero
+// sizeHint, the nearest existing ancestor directory of the target when its
+// file system has more than sizeHint + 65536 bytes free, else "/ram"; for
+// a sizeHint of 0, "/ram", or "/tmp" when there is no "/ram".
 std::string chooseStagingDirectory(FileSystem& fs, const std::string& target, uint64_t sizeHint);
 
 class ChangeSet {

@@ -83,26 +83,31 @@ TEST(ChangeSetStaging, PlacementAroundTheReserveBoundary) {
   fs.scriptStats("/flash/dir", 4096, 17);
   EXPECT_EQ("/flash/dir", chooseStagingDirectory(fs, "/flash/dir/file", 4095));
   EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/flash/dir/file", 4096));
-  // A size hint of 0 needs more than the reserve alone.
+  // A size hint of 0 always stages in "/ram", however much room the
+  // target's file system has.
   fs.scriptStats("/flash/dir", 1, 65536);
   EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/flash/dir/file", 0));
-  fs.scriptStats("/flash/dir", 1, 65537);
-  EXPECT_EQ("/flash/dir", chooseStagingDirectory(fs, "/flash/dir/file", 0));
+  fs.scriptStats("/flash/dir", 4096, 1000000);
+  EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/flash/dir/file", 0));
   // A huge hint cannot wrap around to a small one.
   EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/flash/dir/file", UINT64_MAX - 10));
 }
 
-TEST(ChangeSetStaging, PlacementWalksUpAndFallsBackToTmp) {
+TEST(ChangeSetStaging, PlacementWalksUpAndFallsBackToRamOrTmp) {
   FakeFileSystem fs;
   fs.scriptStats("/flash", 4096, 100);
   // "/flash/new/sub" does not exist yet: its nearest existing ancestor decides.
   EXPECT_EQ("/flash", chooseStagingDirectory(fs, "/flash/new/sub/file", 10));
-  // No file system found at all, and no "/ram": "/tmp".
-  EXPECT_EQ("/tmp", chooseStagingDirectory(fs, "/other/file", 10));
-  EXPECT_EQ("/tmp", chooseStagingDirectory(fs, "relative", 10));
+  // No file system found at all: "/ram", even when it is missing (the
+  // staged file then cannot be created and the caller reports it).
+  EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/other/file", 10));
+  EXPECT_EQ("/ram", chooseStagingDirectory(fs, "relative", 10));
+  // "/tmp" stands in for a missing "/ram" only for a size hint of 0.
+  EXPECT_EQ("/tmp", chooseStagingDirectory(fs, "/flash/file", 0));
   fs.scriptStatus("/ram", 0, 1, false);  // a file named /ram is no directory
-  EXPECT_EQ("/tmp", chooseStagingDirectory(fs, "/other/file", 10));
+  EXPECT_EQ("/tmp", chooseStagingDirectory(fs, "/flash/file", 0));
   fs.scriptStatus("/ram", 0, 1, true);
+  EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/flash/file", 0));
   EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/other/file", 10));
 }
 
@@ -277,10 +282,11 @@ TEST(ChangeSetCommit, CrossFileSystemMoveCopiesAndLeavesTheStagedFile) {
   ScopedTmpfs flash(dir.file("flash"), "64k");
   ASSERT_TRUE(flash.mounted());
   ChangeSet changes;
-  // 64 KiB free is not more than the reserve: staged outside the mount.
-  std::string staged = stage(changes, dir.file("flash/etc/conf"), "content", 0640);
-  ASSERT_NE(dir.file("flash/etc"), parentDirectory(staged));
-  ASSERT_NE(dir.file("flash"), parentDirectory(staged));
+  // A staged file outside the mount, as one staged in "/ram" would be.
+  std::string staged = dir.file("tmpSTAGED");
+  ASSERT_TRUE(writeFile(staged, "content"));
+  ASSERT_EQ(0, chmod(staged.c_str(), 0640));
+  changes.put(dir.file("flash/etc/conf"), ChangeAction{ChangeKind::MoveStaged, staged});
   changes.commit(false);
   EXPECT_EQ("content", readFile(dir.file("flash/etc/conf")));
   EXPECT_EQ("640", permissions(dir.file("flash/etc/conf")));

@@ -33,7 +33,8 @@ enum StreamResult {
 // Installs the package stream that `input` holds from its current position
 // into `changes`. `options` holds InstallOptions bits; `stateMap` the
 // user's enable choices. Every byte consumed from `input` is also written
-// to `copyTarget` when it is not null. Both must outlive the call. `dbDirOut` (may be null) receives the database directory of the
+// to `copyTarget` when it is not null. Both must outlive the call.
+// `dbDirOut` (may be null) receives the database directory of the
 // installed package or bundle when it keeps a squashfs image there, and is
 // left alone otherwise. `bootOut` (may be null) is set when the installed
 // package is the boot image (kept as one file at "/flash/bootimage").

@@ -248,11 +248,6 @@ Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes
     return nullptr;
   }
   if (member && package->name == bundleRef->name) return nullptr;
-  // An unrecorded package gets no database entry, so its image has no
-  // entry to go to either.
-  if (package->squashfsImage && dbDirOut && recordedInDatabase(reader)) {
-    *dbDirOut = databaseDir(*package);
-  }
   if (package->name == kSystemName && (package->version >> 24) <= kLastConvertingMajor) {
     createConvertMarker();
   }
@@ -265,6 +260,13 @@ Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes
   if (!installContent(db, reader, changes, *package, !member)) return nullptr;
   if (!member) showProgress(std::string());
   bool boot = isBootImage(*package) && bootImageVariableSet();
+  // Only a package that was verified and staged gets its file kept as the
+  // entry's image: a refused one (already installed, say) must never
+  // replace the image of the installed package with an unchecked file. An
+  // unrecorded package gets no entry, so its image has none to go to.
+  if (package->squashfsImage && dbDirOut && recordedInDatabase(reader)) {
+    *dbDirOut = databaseDir(*package);
+  }
   Package* installed = package.release();
   db.packages.push_back(installed);
   // What the new package needs, or forbids, is staged with it.

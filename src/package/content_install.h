@@ -33,8 +33,8 @@ typedef std::map<std::string, bool> StateMap;
 // the package is a bundle member (null otherwise); a member's admission
 // prints nothing and a refused member's parts are passed over up to the
 // next member. `dbDirOut` (may be null) receives the package's database
-// directory when the package carries a squashfs image and is recorded in
-// the database; `bootOut` (may be null) tells whether the package is the
+// directory when the package was installed, carries a squashfs image and
+// is recorded in the database; `bootOut` (may be null) tells whether the package is the
 // boot image while "bootimage" is set in the environment, which keeps its
 // file tree unextracted.
 //

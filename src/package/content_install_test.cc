@@ -213,10 +213,11 @@ TEST_F(ContentInstallTest, FailuresAreReportedAndConvertMarkerStays) {
   EXPECT_EQ(0u, outcome.find("none\n"));
   EXPECT_NE(std::string::npos, outcome.find("ERROR: installation of tool-7.1 failed: broken package\n"));
 
-  // A file where the target's directory should be: no staged file can be made.
+  // A file where the target's directory should be: no staged file can be
+  // made next to the target (an empty file would be staged in /ram).
   RouterRoot blocked;
   blocked.write("/flash/bin", "not a directory");
-  outcome = installInRoot(blocked, packageFile(packageSpec("tool", kV71, {fileEntry("/bin/t", "")})));
+  outcome = installInRoot(blocked, packageFile(packageSpec("tool", kV71, {fileEntry("/bin/t", "t")})));
   EXPECT_EQ("none\ndir: \nS /flash/bin/t 0 \ndb: \nERROR: installation of tool-7.1 failed: "
             "could not create /bin/t: Not a directory\n",
             outcome);
@@ -253,7 +254,8 @@ TEST_F(ContentInstallTest, MembersNamedLikeTheirBundleOrRefusedAreSilent) {
 
 TEST_F(ContentInstallTest, UnsafeNamesAndPathsAreBrokenAndStageNothingOutside) {
   std::string before = root.snapshot();
-  for (std::string name : {"..", ".", "a/b"}) {
+  // A line feed in a name would split the paths of its files list.
+  for (std::string name : {"..", ".", "a/b", "q\netc"}) {
     std::string outcome = installInRoot(root, packageFile(packageSpec(name, kV71)));
     EXPECT_EQ("none\ndir: \ndb: \nERROR: installation of " + name + "-7.1 failed: broken package\n",
               outcome);

@@ -287,17 +287,18 @@ bool readHeaderRecord(PackageInfo& info, PackageReader& reader) {
 }
 
 // Reads the rest of the current part as text, growing only with the bytes
-// that actually arrive.
-bool readText(PackageReader& reader, std::string& text) {
+// that actually arrive. A cut text keeps what arrived and leaves the stream
+// failed, so the next nextPart gives -1 and the caller meets the early end
+// of the file where it looks for the next part.
+void readText(PackageReader& reader, std::string& text) {
   text.clear();
   char chunk[kTextChunk];
   while (reader.partUnread() > 0) {
     size_t want = std::min<size_t>(reader.partUnread(), sizeof chunk);
     reader.read(chunk, static_cast<std::streamsize>(want));
     text.append(chunk, static_cast<size_t>(reader.gcount()));
-    if (static_cast<size_t>(reader.gcount()) < want) return false;
+    if (static_cast<size_t>(reader.gcount()) < want) return;
   }
-  return true;
 }
 
 struct TextPart {
@@ -334,7 +335,7 @@ bool readPackageHeader(PackageInfo& info, PackageReader& reader) {
   info.architecture = "i386";
   for (const TextPart& part : kTextParts) {
     if (reader.currentType() != part.type) continue;
-    if (!readText(reader, info.*part.field)) return false;
+    readText(reader, info.*part.field);
     reader.nextPart();
   }
   for (const ListPart& part : kListParts) {

@@ -184,8 +184,9 @@ class PackageReader : public std::istream {
 
 // Reads a header record (current part type 1 or 18) and the descriptive
 // parts that follow it, in the order 24, 16, 2, 23, 3, 19, 17, into `info`.
-// False on a wrong part, a short record, a short text part or a short list.
-// A part out of that order stays current for the caller. Stops at a
+// False on a wrong part, a short record or a short list. A short text part
+// keeps what arrived and leaves the reader failed (current type -1). A part
+// out of that order stays current for the caller. Stops at a
 // type-21 part without moving past it (setting `squashfsImage`).
 bool readPackageHeader(PackageInfo& info, PackageReader& reader);
 // Replaces `list` with the entries of the current list part (2-byte count,

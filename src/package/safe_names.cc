@@ -17,7 +17,10 @@ bool hasControlCharacter(const std::string& text) {
 }  // namespace
 
 bool isSafePackageName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+  // The name of a disabled package is part of the paths in its files list,
+  // one a line: a line feed in it would split them into other paths.
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         !hasControlCharacter(name);
 }
 
 bool isSafeEntryPath(const std::string& path) {

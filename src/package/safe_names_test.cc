@@ -5,7 +5,7 @@
 namespace {
 
 TEST(SafeNamesTest, PackageNamesMustBeOneDirectoryName) {
-  for (const char* name : {"", ".", "..", "/", "a/b", "../etc", "x/"}) {
+  for (const char* name : {"", ".", "..", "/", "a/b", "../etc", "x/", "q\netc", "a\tb", "a\x7F"}) {
     EXPECT_FALSE(isSafePackageName(name)) << name;
   }
   for (const char* name : {"system", "...", ".hidden", "a..b", "wireless-7", "r\xC3\xA9seau"}) {

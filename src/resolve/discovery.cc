@@ -3,10 +3,10 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <utility>
 
 #include "console/console.h"
+#include "package/file_source.h"
 #include "package/package_reader.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
@@ -62,9 +62,11 @@ bool readCandidate(PackageFile& record) {
   // Only a regular file can be a package; opening a FIFO would block the
   // run for good.
   if (statusKnown && !S_ISREG(status.st_mode)) return false;
-  std::filebuf file;
+  // std::filebuf would throw on a read error (a failing flash block, a
+  // link to a file that cannot be read); this source reads it as the end.
+  FileSource file;
   // A file that cannot be opened reads as empty and so fails below.
-  file.open(record.path, std::ios::in | std::ios::binary);
+  file.open(record.path);
   PackageReader reader(&file, true, nullptr);
   // A file cut short after download cannot be the package its header
   // describes.
@@ -79,8 +81,8 @@ bool readCandidate(PackageFile& record) {
 // Where the squashfs image of the package file at `path` begins. False when
 // the file cannot be read or has no image.
 bool findImageOffset(const std::string& path, uint64_t* offset) {
-  std::filebuf file;
-  if (!file.open(path, std::ios::in | std::ios::binary)) return false;
+  FileSource file;
+  if (!file.open(path)) return false;
   PackageReader reader(&file, true, nullptr);
   reader.wantedTypes.push_back(kPartSquashfsImage);
   if (reader.nextPart() != kPartSquashfsImage) return false;

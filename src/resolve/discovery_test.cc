@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -136,6 +137,9 @@ TEST_F(ScanTest, BrokenFilesAreNamedWithoutTheirDirectory) {
   put("good.npk", good);
   ASSERT_EQ(mkfifo(temp_.file("fifo.npk").c_str(), 0600), 0);
   ASSERT_TRUE(testing_support::makeDirs(temp_.file("dir.npk")));
+  // A regular file of size 0 whose every read fails: a read error must
+  // come out as a broken package, not end the run.
+  ASSERT_EQ(symlink("/proc/self/mem", temp_.file("unreadable.npk").c_str()), 0);
 
   scan();
 
@@ -145,7 +149,8 @@ TEST_F(ScanTest, BrokenFilesAreNamedWithoutTheirDirectory) {
                           "ERROR: broken package cut.npk", "ERROR: broken package dir.npk",
                           "ERROR: broken package fifo.npk", "ERROR: broken package list.npk",
                           "ERROR: broken package magic.npk", "ERROR: broken package noheader.npk",
-                          "ERROR: broken package padded.npk", "ERROR: broken package short.npk"}));
+                          "ERROR: broken package padded.npk", "ERROR: broken package short.npk",
+                          "ERROR: broken package unreadable.npk"}));
 }
 
 TEST_F(ScanTest, BundlesCarryTheirMembersOrAreBroken) {
