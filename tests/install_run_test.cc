@@ -131,6 +131,26 @@ TEST_F(InstallRun, ReinstallTakesTheSameVersionAsInstalled) {
   EXPECT_EQ("installed tool-1.0\ninstalled tool-1.0\n", log().substr(log().size() - 38)) << log();
 }
 
+TEST_F(InstallRun, AnAlreadyInstalledImagePackageNeverReplacesItsImage) {
+  PackageSpec routing = packageSpec("routing", kV1);
+  routing.withFileTree = false;
+  routing.image = std::string(20000, 's');
+  std::string bytes = packageFile(routing);
+  ASSERT_EQ(0, installFromDownload("r.npk", bytes).status);
+  EXPECT_EQ(bytes, root.read("/flash/var/pdb/routing/image"));
+  EXPECT_FALSE(root.exists("/rw/pckg/.download/r.npk"));
+  // The same version again, but with another image and a bad signature:
+  // refused as installed, it must not become the kept image.
+  routing.image = std::string(20000, 'X');
+  routing.badSignature = true;
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"--reinstall"}}) {
+    download("r.npk", packageFile(routing));
+    ProgramRun run = root.runInstaller(arguments);
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_EQ(bytes, root.read("/flash/var/pdb/routing/image"));
+  }
+}
+
 TEST_F(InstallRun, ConflictingPackageIsInstalledDisabled) {
   ASSERT_EQ(0, installFromDownload("a.npk", packageFile(packageSpec("alpha", kV1, {fileEntry("/a", "a")})))
                    .status);

@@ -108,12 +108,18 @@ bool installCandidates(PackageDb& db, const Candidates& candidates, ChangeSet& c
     FileSource file;
     if (!file.open(candidate->path)) continue;
     bool bootImage = false;
-    int result = installStream(db, file, changes, options, states, nullptr, nullptr, &bootImage);
+    std::string databaseEntry;
+    int result =
+        installStream(db, file, changes, options, states, nullptr, &databaseEntry, &bootImage);
     if (result != 0) {
       changes.cancel();
       return false;
     }
-    if (candidate->squashfsImage) keepImage(*candidate, bootImage, changes);
+    // Only a file that was verified and installed becomes the kept image;
+    // one refused as already installed was never checked.
+    if (candidate->squashfsImage && !databaseEntry.empty()) {
+      keepImage(*candidate, bootImage, changes);
+    }
     installed->push_back(installedCopy(*candidate));
   }
   return true;

@@ -10,7 +10,8 @@
 #include <string>
 
 // True when `name` can serve as one directory name: not empty, not "." or
-// "..", and without "/".
+// "..", without "/" and without a control character (a line feed in it
+// would split a recorded path in two).
 bool isSafePackageName(const std::string& name);
 
 // True when an extracted file may be installed under `path`: no control

@@ -41,12 +41,18 @@ void keepWhatActivePackagesNeed(PackageDb& db, bool verbose) {
   }
 }
 
+// A bundle's placeholder (a record without a name) only makes the
+// admission of one member see a conflict; it is no package to disable, and
+// nothing may be staged for it: its entry directory would be the database
+// root.
+bool isPlaceholder(const Package& package) { return package.name.empty(); }
+
 // Step 3 for one package `q` that stays active: disables what it forbids;
 // when `q` is being enabled and an active package forbids it, disables
 // that package or, when that one is being enabled too, cancels `q`.
 void settleConflictsOf(PackageDb& db, Package& q, bool verbose) {
   for (Package* p : db.packages) {
-    if (p == &q || !staysActive(*p)) continue;
+    if (p == &q || !staysActive(*p) || isPlaceholder(*p)) continue;
     if (q.conflictsWith(*p)) {
       if (p->action == kActionNone) p->action = kActionDisable;
       continue;
@@ -67,7 +73,7 @@ void settleConflictsOf(PackageDb& db, Package& q, bool verbose) {
 
 void settleConflicts(PackageDb& db, bool verbose) {
   for (Package* q : db.packages) {
-    if (staysActive(*q)) settleConflictsOf(db, *q, verbose);
+    if (staysActive(*q) && !isPlaceholder(*q)) settleConflictsOf(db, *q, verbose);
   }
 }
 

@@ -220,6 +220,20 @@ TEST(Schedule, AnUninstalledRecordIsTakenOutByIdentity) {
   EXPECT_EQ(version(1, 0), plan.db.packages[0]->version);
 }
 
+TEST(Schedule, ABundlePlaceholderIsNeverActedOn) {
+  // An optional bundle member installed disabled, its placeholder (no
+  // name, conflicting with it), and the member enabled later in the run:
+  // nothing may be staged for the placeholder, whose entry directory would
+  // be the database root itself.
+  Blueprint placeholder = package("");
+  placeholder.conflicts.push_back(PackageRef("lte", 0, 0));
+  Plan plan({package("sys"), package("lte", true, kActionEnable), placeholder});
+  plan.apply(true);
+  EXPECT_EQ((Lines{"removed /flash/var/pdb/lte/disabled", "removed /flash/var/pdb/lte/enabled"}),
+            plan.staged());
+  EXPECT_EQ((Lines{"sys: enabled", "lte: enabled", ": enabled"}), plan.states());
+}
+
 TEST(Schedule, ConflictsBetweenEnablingsCancelTheLaterInTurn) {
   // a forbids b; both being enabled: at b's turn a forbids it, so b's
   // enabling is cancelled.
