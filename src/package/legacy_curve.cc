@@ -9,10 +9,11 @@
 // group isomorphism (the point at infinity maps to itself), so sums and
 // multiples computed there are the exact Curve25519 results.
 
+const char kGroupOrderHex[] = "1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed";
+
 namespace {
 
 const char kFieldPrimeHex[] = "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed";
-const char kGroupOrderHex[] = "1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed";
 const unsigned long kCurveA = 486662;
 const unsigned long kCofactor = 8;
 const unsigned long kBaseU = 9;

@@ -15,6 +15,10 @@
 
 #include "package/bignum.h"
 
+// The order l of the base point, 2^252 + 27742317777372353535851937790883648493,
+// in big-endian hexadecimal.
+extern const char kGroupOrderHex[];
+
 // All 256 bits of `publicKey` form the number, which is reduced modulo p.
 // Q is the point with that u-coordinate and an odd y (y = 0 for u = 0).
 // k and s are plain 256-bit little-endian numbers, not reduced.

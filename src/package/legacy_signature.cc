@@ -7,8 +7,6 @@
 
 namespace {
 
-// l, big-endian hexadecimal.
-const char kGroupOrderHex[] = "1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed";
 const size_t kChallengeXorStart = 8;
 
 LegacyCheck checkValueOf(const Bytes32& x) {

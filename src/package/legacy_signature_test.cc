@@ -10,7 +10,6 @@
 
 namespace {
 
-const char kGroupOrderHex[] = "1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed";
 
 Bytes32 randomBytes() {
   Bytes32 bytes;
