@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include "console/spinner.h"
-#include "package/package_reader.h"
-#include "pdb/package_db.h"
 #include "platform/handles.h"
 
 namespace {
@@ -30,7 +28,7 @@ void eraseProgressLine() {
   fflush(stdout);
 }
 
-void drawProgress(PackageDb& db, const std::string& line) {
+void drawProgress(Console& db, const std::string& line) {
   if (db.quiet || line == db.progressLine) return;
   std::string output = "\x1b[?25l\r" + line;
   if (db.progressLine.size() > line.size()) output.append(db.progressLine.size() - line.size(), ' ');
@@ -40,10 +38,10 @@ void drawProgress(PackageDb& db, const std::string& line) {
   db.progressLine = line;
 }
 
-std::string installText(const Package& package) {
+std::string installText(const std::string& name, bool disabled) {
   std::string text = "installing ";
-  if (package.disabled && package.bundle.name.empty()) text += " (disabled) ";
-  return text + progressName(package);
+  if (disabled) text += " (disabled) ";
+  return text + name;
 }
 
 // The text, " [", `filled` of `width` columns as "#", the rest blank, "]".
@@ -68,16 +66,27 @@ bool writeBlock(int fd, const char* buffer, size_t size) {
   return put >= 0 && static_cast<size_t>(put) == size;
 }
 
+Console* activeConsole = nullptr;
+
 }  // namespace
 
-void PackageDb::printWarning(const char* format, ...) {
+Console& Console::active() {
+  // Until a console is made active, messages go to one that lives as long
+  // as the process.
+  static Console* const fallback = new Console();
+  return activeConsole != nullptr ? *activeConsole : *fallback;
+}
+
+void Console::setActive(Console* console) { activeConsole = console; }
+
+void Console::printWarning(const char* format, ...) {
   va_list args;
   va_start(args, format);
   printMessage("WARNING: ", format, args);
   va_end(args);
 }
 
-void PackageDb::printError(const char* format, ...) {
+void Console::printError(const char* format, ...) {
   drawProgress(*this, std::string());
   va_list args;
   va_start(args, format);
@@ -85,7 +94,7 @@ void PackageDb::printError(const char* format, ...) {
   va_end(args);
 }
 
-void PackageDb::printNotice(const char* format, ...) {
+void Console::printNotice(const char* format, ...) {
   drawProgress(*this, std::string());
   va_list args;
   va_start(args, format);
@@ -93,7 +102,7 @@ void PackageDb::printNotice(const char* format, ...) {
   va_end(args);
 }
 
-void PackageDb::printMessage(const char* prefix, const char* format, va_list args) {
+void Console::printMessage(const char* prefix, const char* format, va_list args) {
   char text[kMessageBufferSize];
   if (vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
   if (quiet) return;
@@ -108,54 +117,35 @@ void PackageDb::printMessage(const char* prefix, const char* format, va_list arg
   messages.push_back(line);
 }
 
-void showProgress(const std::string& line) { drawProgress(PackageDb::instance(), line); }
+void showProgress(const std::string& line) { drawProgress(Console::active(), line); }
 
-std::string displayName(const PackageInfo& package) { return package.name + "-" + versionText(package.version); }
-
-std::string refDisplayName(const PackageRef& ref) {
-  if (ref.minVersion == 0) return ref.name;
-  return ref.name + "-" + versionText(ref.minVersion);
-}
-
-std::string progressName(const Package& package) {
-  if (!package.bundle.name.empty()) return refDisplayName(package.bundle);
-  return displayName(package);
-}
-
-void showInstallProgress(const Package& package, PackageReader& reader) {
-  // tellg on a stream at its end would mark it failed; such a stream (and
-  // one that cannot tell its position) simply gets no redraw.
-  if (!reader.good()) return;
-  std::streamoff withinPart = reader.tellg();
-  uint64_t total = reader.totalSize();
-  if (withinPart < 0 || total == 0) return;
+void showInstallProgress(const std::string& name, bool disabled, uint64_t done, uint64_t total) {
+  if (total == 0) return;
   // A text too long for a bar is cut so that the line keeps its width and
   // shows an empty bar.
-  std::string text = installText(package).substr(0, kBarTextWidth);
+  std::string text = installText(name, disabled).substr(0, kBarTextWidth);
   uint64_t width = kBarTextWidth - text.size();
-  uint64_t done = reader.partOffset() + static_cast<uint64_t>(withinPart);
   uint64_t filled = done * width / total;
   // A header that understates the file's length must not overfill the bar.
   if (filled > width) filled = width;
   showProgress(barLine(text, filled, width));
 }
 
-void reportCreateFailure(const Package& package, const std::string& path) {
+void reportCreateFailure(const std::string& name, const std::string& path) {
   int error = errno;
-  PackageDb& db = PackageDb::instance();
-  std::string name = progressName(package);
+  Console& console = Console::active();
   if (error == ENOSPC) {
-    db.printError("installation of %s failed: disk is too small", name.c_str());
+    console.printError("installation of %s failed: disk is too small", name.c_str());
   } else if (error == EIO) {
-    db.printError("installation of %s failed: disk error", name.c_str());
+    console.printError("installation of %s failed: disk error", name.c_str());
   } else {
-    db.printError("installation of %s failed: could not create %s: %s", name.c_str(), path.c_str(),
-                  strerror(error));
+    console.printError("installation of %s failed: could not create %s: %s", name.c_str(),
+                       path.c_str(), strerror(error));
   }
 }
 
-void reportBrokenPackage(const Package& package) {
-  PackageDb::instance().printError("installation of %s failed: broken package", progressName(package).c_str());
+void reportBrokenPackage(const std::string& name) {
+  Console::active().printError("installation of %s failed: broken package", name.c_str());
 }
 
 void copyWithSpinner(const std::string& source, const std::string& target, bool spinner) {

@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "console/spinner.h"
-#include "package/package_reader.h"
-#include "pdb/package_db.h"
 #include "support/temp_dir.h"
 
 using testing::internal::CaptureStdout;
@@ -32,7 +30,10 @@ class ConsoleTest : public testing::Test {
     db.progressLine.clear();
     db.messages.clear();
   }
-  PackageDb& db = PackageDb::instance();
+  // A console of the test's own, active while the test runs.
+  ConsoleTest() { Console::setActive(&db); }
+  ~ConsoleTest() override { Console::setActive(nullptr); }
+  Console db;
 };
 
 TEST_F(ConsoleTest, MessagesArePrefixedCutAndKept) {
@@ -80,30 +81,15 @@ TEST_F(ConsoleTest, ProgressRedrawsOnlyChangesAndWipesLeftovers) {
             GetCapturedStdout());
 }
 
-TEST_F(ConsoleTest, NamesShowVersionsAndBundles) {
-  Package member("dhcp");
-  member.version = 0x07010000;
-  EXPECT_EQ("dhcp-7.1", displayName(member));
-  EXPECT_EQ("dhcp-7.1", progressName(member));
-  EXPECT_EQ("bundle", refDisplayName(PackageRef("bundle", 0, 0x07020000)));
-  member.bundle = PackageRef("bundle", 0x07020000, 0);
-  EXPECT_EQ("bundle-7.2", refDisplayName(member.bundle));
-  EXPECT_EQ("bundle-7.2", progressName(member));
-}
-
 TEST_F(ConsoleTest, CreateFailuresNameTheBundleAndTheCause) {
-  Package member("dhcp");
-  member.version = 0x07010000;
-  member.bundle = PackageRef("bundle", 0x07020000, 0);
   CaptureStdout();
   errno = ENOSPC;
-  reportCreateFailure(member, "/flash/x");
+  reportCreateFailure("bundle-7.2", "/flash/x");
   errno = EIO;
-  reportCreateFailure(member, "/flash/x");
-  member.bundle = PackageRef();
+  reportCreateFailure("bundle-7.2", "/flash/x");
   errno = EACCES;
-  reportCreateFailure(member, "/flash/x");
-  reportBrokenPackage(member);
+  reportCreateFailure("dhcp-7.1", "/flash/x");
+  reportBrokenPackage("dhcp-7.1");
   GetCapturedStdout();
   EXPECT_EQ((std::vector<std::string>{
                 "ERROR: installation of bundle-7.2 failed: disk is too small",
@@ -113,28 +99,12 @@ TEST_F(ConsoleTest, CreateFailuresNameTheBundleAndTheCause) {
             db.messages);
 }
 
-// A package file with one type-1 part; the header claims `lengthWord`.
-std::string packageBytes(uint32_t lengthWord, const std::string& content) {
-  std::string bytes = "\x1e\xf1\xd0\xba";
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(lengthWord >> (8 * i));
-  bytes += std::string("\x01\x00", 2);
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(content.size() >> (8 * i));
-  return bytes + content;
-}
-
 class InstallBarTest : public ConsoleTest {
  protected:
-  // Opens a reader on the file and reads `consumed` content bytes.
-  std::string barAfter(const Package& package, uint32_t lengthWord, size_t consumed) {
-    std::stringbuf source(packageBytes(lengthWord, std::string(100, 'c')));
-    PackageReader reader(&source, false, nullptr);
-    reader.wantedTypes = {kPartPackageHeader};
-    EXPECT_EQ(kPartPackageHeader, reader.nextPart());
-    std::string content(consumed, '\0');
-    reader.read(&content[0], consumed);
+  std::string barAfter(const std::string& name, bool disabled, uint64_t done, uint64_t total) {
     db.progressLine.clear();
     CaptureStdout();
-    showInstallProgress(package, reader);
+    showInstallProgress(name, disabled, done, total);
     GetCapturedStdout();
     return db.progressLine;
   }
@@ -145,37 +115,26 @@ class InstallBarTest : public ConsoleTest {
 };
 
 TEST_F(InstallBarTest, FillsByBytesConsumed) {
-  Package package("pkg");
-  package.version = 0x07010000;
-  // 114 bytes in all; 14 precede the content. Width 76 - 18 = 58.
-  EXPECT_EQ(bar("installing pkg-7.1", 7), barAfter(package, 106, 0));
-  EXPECT_EQ(bar("installing pkg-7.1", 29), barAfter(package, 106, 43));
-  EXPECT_EQ(bar("installing pkg-7.1", 58), barAfter(package, 106, 100));
-  EXPECT_EQ(bar("installing pkg-7.1", 0), barAfter(package, 1000000, 0));
+  // Width 76 - 18 = 58.
+  EXPECT_EQ(bar("installing pkg-7.1", 7), barAfter("pkg-7.1", false, 14, 114));
+  EXPECT_EQ(bar("installing pkg-7.1", 29), barAfter("pkg-7.1", false, 57, 114));
+  EXPECT_EQ(bar("installing pkg-7.1", 58), barAfter("pkg-7.1", false, 114, 114));
+  EXPECT_EQ(bar("installing pkg-7.1", 0), barAfter("pkg-7.1", false, 14, 1000008));
   EXPECT_EQ(79u, db.progressLine.size());
   // A header that understates the length cannot overfill the bar.
-  EXPECT_EQ(bar("installing pkg-7.1", 58), barAfter(package, 6, 100));
+  EXPECT_EQ(bar("installing pkg-7.1", 58), barAfter("pkg-7.1", false, 114, 14));
 }
 
 TEST_F(InstallBarTest, TextShowsDisabledAndStaysWithinTheLine) {
-  Package package("pkg");
-  package.version = 0x07010000;
-  package.disabled = true;
-  EXPECT_EQ(bar("installing  (disabled) pkg-7.1", 0), barAfter(package, 1000000, 0));
-  package.bundle = PackageRef("bundle", 0, 0);
-  EXPECT_EQ(bar("installing bundle", 0), barAfter(package, 1000000, 0));
-  package.bundle = PackageRef();
-  package.disabled = false;
-  package.name = std::string(100, 'n');
-  std::string line = barAfter(package, 106, 100);
-  EXPECT_EQ(("installing " + package.name).substr(0, 76) + " []", line);
+  EXPECT_EQ(bar("installing  (disabled) pkg-7.1", 0), barAfter("pkg-7.1", true, 0, 1000000));
+  EXPECT_EQ(bar("installing bundle", 0), barAfter("bundle", false, 0, 1000000));
+  std::string name(100, 'n');
+  EXPECT_EQ(("installing " + name).substr(0, 76) + " []", barAfter(name, false, 114, 114));
 }
 
-TEST_F(InstallBarTest, FailedStreamDrawsNothing) {
-  std::stringbuf source("not a package");
-  PackageReader reader(&source, false, nullptr);
+TEST_F(InstallBarTest, NoTotalDrawsNothing) {
   CaptureStdout();
-  showInstallProgress(Package("pkg"), reader);
+  showInstallProgress("pkg", false, 0, 0);
   EXPECT_EQ("", GetCapturedStdout());
   EXPECT_TRUE(db.progressLine.empty());
 }

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "driver/commit_mode.h"
 #include "driver/install_run.h"
 #include "driver/stream_install.h"

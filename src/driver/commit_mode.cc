@@ -3,7 +3,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
+#include "commit/commit_paths.h"
 #include "pdb/paths.h"
 
 namespace {

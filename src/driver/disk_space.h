@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "driver/change_set.h"
-#include "driver/file_system.h"
+#include "commit/change_set.h"
+#include "commit/file_system.h"
 
 // The running block account of one file system. Counts are 64-bit: a large
 // file system can have more free blocks than a 32-bit count holds.

@@ -11,13 +11,15 @@
 #include <set>
 
 #include "console/console.h"
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "driver/disk_space.h"
 #include "driver/stream_install.h"
 #include "package/file_source.h"
 #include "pdb/database_writer.h"
+#include "pdb/display_name.h"
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"
+#include "commit/commit_paths.h"
 #include "pdb/paths.h"
 #include "platform/nv.h"
 #include "resolve/discovery.h"

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "pdb/database_writer.h"
 #include "pdb/package.h"
 #include "pdb/paths.h"

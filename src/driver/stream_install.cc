@@ -11,11 +11,12 @@
 #include <streambuf>
 
 #include "console/console.h"
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "package/file_source.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
 #include "pdb/database_writer.h"
+#include "pdb/display_name.h"
 #include "pdb/package.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"

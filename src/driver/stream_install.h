@@ -15,7 +15,7 @@
 #include <streambuf>
 #include <string>
 
-#include "package/content_install.h"
+#include "driver/content_install.h"
 
 class ChangeSet;
 class PackageDb;

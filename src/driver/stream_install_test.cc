@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "support/install_testing.h"
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"

@@ -5,7 +5,8 @@
 #include <fstream>
 
 #include "console/console.h"
-#include "driver/change_set.h"
+#include "commit/change_set.h"
+#include "pdb/display_name.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
 

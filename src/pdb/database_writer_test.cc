@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "pdb/package_db.h"
 #include "support/scoped_tmpfs.h"
 #include "support/root_runner.h"

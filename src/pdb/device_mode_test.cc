@@ -1,5 +1,8 @@
 #include "pdb/device_mode.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -7,8 +10,12 @@
 
 #include "pdb/package.h"
 #include "platform/nv.h"
+#include "support/temp_dir.h"
 
 namespace {
+
+using testing_support::TempDir;
+using testing_support::writeFile;
 
 class DeviceModeTest : public testing::Test {
  protected:
@@ -89,6 +96,25 @@ TEST_F(DeviceModeTest, FlaggedStateFollowsThePlatformRecord) {
   EXPECT_TRUE(readFlaggedState());
   nv::setSettingsForTest(nv::Settings());
   EXPECT_FALSE(readFlaggedState());
+}
+
+// Runs only inside the child started below: checks what the start-up read
+// found in the file named by the environment.
+TEST(NvStartupChild, ReportsStartupSettings) {
+  const char* expected = getenv("NV_TEST_EXPECT_MIN_VERSION");
+  if (expected == nullptr) GTEST_SKIP() << "runs in a child process only";
+  EXPECT_EQ(strtoul(expected, nullptr, 0), getMinKvoVersion());
+  EXPECT_TRUE(flaggedState);
+}
+
+TEST(NvStartup, ReadsTheStoreNamedByTheEnvironmentBeforeMain) {
+  TempDir dir;
+  std::string path = dir.file("store");
+  ASSERT_TRUE(writeFile(path, "flagged 1\nmin-version 0x1234\n"));
+  std::string command = "KESTAVIN_PLATFORM_SETTINGS='" + path +
+                        "' NV_TEST_EXPECT_MIN_VERSION=0x1234 /proc/" + std::to_string(getpid()) +
+                        "/exe --gtest_filter=NvStartupChild.* >/dev/null 2>&1";
+  EXPECT_EQ(0, system(command.c_str()));
 }
 
 }  // namespace

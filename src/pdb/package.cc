@@ -2,29 +2,11 @@
 
 #include <stdio.h>
 
+#include "platform/nv.h"
+
 namespace {
 
 const uint32_t kAllOnes = 0xFFFFFFFFu;
-// Kinds up to this value mean "no kind": the low 16 bits are one build number.
-const uint32_t kLastPlainKind = 0x60;
-
-// The text between "major.minor" and the build number of a version with a
-// kind. A final release spells its build as a third number, "7.1.5", and
-// reads as plain "7.1" without one.
-const char* kindSeparator(uint32_t kind, uint32_t build) {
-  switch (kind) {
-    case 'a':
-      return "alpha";
-    case 'b':
-      return "beta";
-    case 'c':
-      return "rc";
-    case 'f':
-      return build != 0 ? "." : "";
-    default:
-      return "";
-  }
-}
 
 // Version, then build time; unsigned.
 int compareSameName(const PackageInfo& a, const PackageInfo& b) {
@@ -42,29 +24,7 @@ const PackageInfo* memberNamed(const PackageInfo& bundle, const std::string& nam
 
 }  // namespace
 
-std::string versionText(PackageVersion version) {
-  const unsigned major = version >> 24;
-  const unsigned minor = (version >> 16) & 0xFF;
-  const unsigned kind = (version >> 8) & 0xFF;
-  char text[80];
-  if (kind <= kLastPlainKind) {
-    const unsigned build = version & 0xFFFF;
-    if (build != 0) {
-      snprintf(text, sizeof text, "%u.%u_ab%u", major, minor, build);
-    } else {
-      snprintf(text, sizeof text, "%u.%u", major, minor);
-    }
-    return text;
-  }
-  const unsigned build = version & 0xFF;
-  const char* separator = kindSeparator(kind, build);
-  if (build != 0) {
-    snprintf(text, sizeof text, "%u.%u%s%u", major, minor, separator, build);
-  } else {
-    snprintf(text, sizeof text, "%u.%u%s", major, minor, separator);
-  }
-  return text;
-}
+std::string versionText(PackageVersion version) { return version2string(version); }
 
 bool PackageInfo::satisfies(const PackageRef& requirement) const {
   if (name != requirement.name) return false;

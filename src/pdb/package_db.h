@@ -1,32 +1,29 @@
 // The one package database of a run: the installed packages in load order,
-// the system architecture and the console state. Loading is in
-// package_db.cc, the lookups in package_lookup.cc, the
-// console routines (printWarning, printError, printNotice) in
-// console/console.cc.
+// the system architecture and, as its Console, the console state. Loading
+// is in package_db.cc, the lookups in package_lookup.cc.
 #ifndef PDB_PACKAGE_DB_H_
 #define PDB_PACKAGE_DB_H_
-
-#include <stdarg.h>
 
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "pdb/package.h"
 
-class PackageDb {
+class PackageDb : public Console {
  public:
-  // The database of the run, made on first use and never destroyed.
+  // The database of the run, made on first use and never destroyed; it is
+  // the active console from then on.
   static PackageDb& instance();
 
   PackageDb() = default;
-  ~PackageDb();
-  PackageDb(const PackageDb&) = delete;
-  PackageDb& operator=(const PackageDb&) = delete;
+  ~PackageDb() override;
 
   // Loading (from "/flash/var/pdb/", kept images, state and schedule files).
   void openRepository(bool quietConsole, const std::string& systemArchitecture);
   // One pass over the database directory that turns kept images into
-  // records. False only when "/flash/var/pdb/" cannot be opened.
+  // records. False only when "/flash/var/pdb/" cannot be opened. Defined
+  // with the package reader (package/kept_images.cc).
   bool loadImages(bool fromImagesDir, const std::string& directory);
 
   // Lookups; names compare exactly.
@@ -58,25 +55,16 @@ class PackageDb {
   void loadPostlog();
   void writePostlog();
 
-  // Console messages: "WARNING: " / "ERROR: " / no prefix, the formatted
-  // text cut to 255 bytes, kept in `messages`; nothing while `quiet`.
-  void printWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void printError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void printNotice(const char* format, ...) __attribute__((format(printf, 2, 3)));
-
   std::string architecture;
   // Installed packages in load order. Owned.
   std::vector<Package*> packages;
-  // Text of the transient progress line on the console; empty = none.
-  std::string progressLine;
-  // Every message line printed this run, prefix included.
-  std::vector<std::string> messages;
-  bool quiet = false;
   bool postlogLoaded = false;
-
- private:
-  void printMessage(const char* prefix, const char* format, va_list args);
 };
+
+// ".", ".." and hidden names in the database root are not entries.
+bool isEntryName(const std::string& name);
+// "/flash/var/pdb/" NAME "/".
+std::string databaseEntryDir(const std::string& name);
 
 // Reads one PackageRef list file ("name min max [priority]" words). A
 // missing file reads as empty. False on a malformed entry; entries read

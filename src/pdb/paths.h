@@ -1,5 +1,6 @@
-// Every fixed path of the installer, named once. All are absolute inside
-// the (possibly changed) process root.
+// Every fixed path of the installer above the commit, named once (the
+// commit's own are in commit/commit_paths.h). All are absolute inside the
+// (possibly changed) process root.
 #ifndef PDB_PATHS_H_
 #define PDB_PATHS_H_
 
@@ -17,11 +18,6 @@ const char kDownloadDir[] = "/rw/pckg/.download/";
 const char kFlashPackageDir[] = "/flash/rw/pckg/";
 const char kFlashVarPackageDir[] = "/flash/var/pckg/";
 const char kIgnoreMarker[] = "/rw/pckg/.download/IGNORE";
-
-// Change set.
-const char kManifest[] = "/ram/MANIFEST";
-const char kRamDir[] = "/ram";
-const char kTmpDir[] = "/tmp";
 
 // Install targets.
 const char kFlashRoot[] = "/flash";
@@ -44,10 +40,6 @@ const char kRamBrandingDefconf[] = "/ram/branding/FORCE_DEFCONF_ON_RESET";
 // Post-install log and program.
 const char kPostlog[] = "/flash/postlog";
 const char kPostInstallTool[] = "/bin/tesk";
-
-// Platform settings store read at start-up (overridable by environment).
-const char kPlatformSettings[] = "/rw/platform/settings";
-const char kPlatformSettingsEnv[] = "KESTAVIN_PLATFORM_SETTINGS";
 
 // Inspection of a candidate branding image.
 const char kBrandingMountPoint[] = "/ram/branding";

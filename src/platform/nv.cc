@@ -1,17 +1,38 @@
 #include "platform/nv.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "pdb/package.h"
-#include "pdb/paths.h"
 
 namespace nv {
 
 namespace {
+
+// Kinds up to this value mean "no kind": the low 16 bits are one build number.
+const uint32_t kLastPlainKind = 0x60;
+
+// The text between "major.minor" and the build number of a version with a
+// kind. A final release spells its build as a third number, "7.1.5", and
+// reads as plain "7.1" without one.
+const char* kindSeparator(uint32_t kind, uint32_t build) {
+  switch (kind) {
+    case 'a':
+      return "alpha";
+    case 'b':
+      return "beta";
+    case 'c':
+      return "rc";
+    case 'f':
+      return build != 0 ? "." : "";
+    default:
+      return "";
+  }
+}
+
 
 std::vector<std::string>* callTrace = nullptr;
 
@@ -92,9 +113,9 @@ void applyLine(const std::vector<std::string>& words, Settings* settings) {
 }
 
 std::string settingsPath() {
-  const char* fromEnvironment = getenv(paths::kPlatformSettingsEnv);
+  const char* fromEnvironment = getenv(nv::kSettingsEnv);
   if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') return fromEnvironment;
-  return paths::kPlatformSettings;
+  return nv::kSettingsPath;
 }
 
 std::shared_ptr<const Settings> readSettingsFile(const std::string& path, bool* found) {
@@ -195,4 +216,28 @@ SafePkgs::SafePkgs(const message& deviceMode) {
 
 uint32_t getMinKvoVersion() { return nv::store().settings->minVersion; }
 
-std::string version2string(uint32_t version) { return versionText(version); }
+std::string version2string(uint32_t version) {
+  const unsigned major = version >> 24;
+  const unsigned minor = (version >> 16) & 0xFF;
+  using nv::kLastPlainKind;
+  using nv::kindSeparator;
+  const unsigned kind = (version >> 8) & 0xFF;
+  char text[80];
+  if (kind <= kLastPlainKind) {
+    const unsigned build = version & 0xFFFF;
+    if (build != 0) {
+      snprintf(text, sizeof text, "%u.%u_ab%u", major, minor, build);
+    } else {
+      snprintf(text, sizeof text, "%u.%u", major, minor);
+    }
+    return text;
+  }
+  const unsigned build = version & 0xFF;
+  const char* separator = kindSeparator(kind, build);
+  if (build != 0) {
+    snprintf(text, sizeof text, "%u.%u%s%u", major, minor, separator, build);
+  } else {
+    snprintf(text, sizeof text, "%u.%u%s", major, minor, separator);
+  }
+  return text;
+}

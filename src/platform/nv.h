@@ -23,6 +23,10 @@
 
 namespace nv {
 
+// The settings store, and the environment variable that names another.
+const char kSettingsPath[] = "/rw/platform/settings";
+const char kSettingsEnv[] = "KESTAVIN_PLATFORM_SETTINGS";
+
 // One allowed range of system builds; all bounds inclusive.
 struct SafePkgRange {
   uint32_t minVersion = 0;
@@ -127,7 +131,8 @@ class SafePkgs {
 
 // Lowest packed system version this system accepts.
 uint32_t getMinKvoVersion();
-// Text of a packed version (the installer's own version text).
+// Text of a packed version, as the platform prints it: "7.1", "7.1beta3",
+// "7.1rc2", "7.1.5", "7.1_ab12".
 std::string version2string(uint32_t version);
 
 #endif  // PLATFORM_NV_H_

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "pdb/device_mode.h"
-#include "pdb/package.h"
 #include "support/temp_dir.h"
 
 using testing_support::TempDir;
@@ -62,7 +60,6 @@ TEST_F(NvSettingsTest, LoadedFileFeedsTheAccessorsUntilLoadedAgain) {
   ASSERT_TRUE(writeFile(path, "flagged 1\nmin-version 0x07020000\n"));
   EXPECT_TRUE(nv::loadSettings(path));
   EXPECT_EQ(1, nv::kvoMode().bytes[1]);
-  EXPECT_TRUE(readFlaggedState());
   EXPECT_EQ(0x07020000u, getMinKvoVersion());
 
   // The store is not read again behind the caller's back.
@@ -71,7 +68,6 @@ TEST_F(NvSettingsTest, LoadedFileFeedsTheAccessorsUntilLoadedAgain) {
 
   EXPECT_FALSE(nv::loadSettings(dir.file("missing")));
   EXPECT_EQ(0, nv::kvoMode().bytes[1]);
-  EXPECT_FALSE(readFlaggedState());
   EXPECT_EQ(0u, getMinKvoVersion());
 }
 
@@ -81,27 +77,8 @@ TEST_F(NvSettingsTest, FileExistsAndVersionText) {
   EXPECT_TRUE(nv::fileExists(dir.file("marker"), 0));
   EXPECT_TRUE(nv::fileExists(dir.path(), 0));
   EXPECT_FALSE(nv::fileExists(dir.file("absent"), 0));
-  EXPECT_EQ(versionText(0x07010000), version2string(0x07010000));
   EXPECT_EQ("7.1", version2string(0x07010000));
-}
-
-// Runs only inside the child started below: checks what the start-up read
-// found in the file named by the environment.
-TEST(NvStartupChild, ReportsStartupSettings) {
-  const char* expected = getenv("NV_TEST_EXPECT_MIN_VERSION");
-  if (expected == nullptr) GTEST_SKIP() << "runs in a child process only";
-  EXPECT_EQ(strtoul(expected, nullptr, 0), getMinKvoVersion());
-  EXPECT_TRUE(flaggedState);
-}
-
-TEST(NvStartup, ReadsTheStoreNamedByTheEnvironmentBeforeMain) {
-  TempDir dir;
-  std::string path = dir.file("store");
-  ASSERT_TRUE(writeFile(path, "flagged 1\nmin-version 0x1234\n"));
-  std::string command = "KESTAVIN_PLATFORM_SETTINGS='" + path +
-                        "' NV_TEST_EXPECT_MIN_VERSION=0x1234 /proc/" + std::to_string(getpid()) +
-                        "/exe --gtest_filter=NvStartupChild.* >/dev/null 2>&1";
-  EXPECT_EQ(0, system(command.c_str()));
+  EXPECT_EQ("7.1", version2string(0x07010000));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "pdb/device_mode.h"
+#include "pdb/display_name.h"
 #include "pdb/package.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"

@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "package/file_source.h"
 #include "package/package_reader.h"
+#include "pdb/display_name.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
 #include "platform/nv.h"

@@ -5,8 +5,9 @@
 #include <string>
 
 #include "console/console.h"
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "pdb/database_writer.h"
+#include "pdb/display_name.h"
 #include "pdb/package_db.h"
 #include "resolve/selection.h"
 

@@ -2,6 +2,7 @@
 // decisions the specified steps lead to, and properties checked on many
 // random package sets. The examples that touch files end to end are in
 // tests/schedule_test.cc.
+#include "pdb/display_name.h"
 #include "resolve/schedule.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,8 @@
 #include <vector>
 
 #include "console/console.h"
-#include "driver/change_set.h"
-#include "driver/file_system.h"
+#include "commit/change_set.h"
+#include "commit/file_system.h"
 #include "pdb/database_writer.h"
 #include "pdb/package_db.h"
 #include "resolve/selection.h"

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "pdb/display_name.h"
 #include "pdb/package_db.h"
 
 namespace {

@@ -1,3 +1,4 @@
+#include "pdb/display_name.h"
 #include "resolve/selection.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/file_system.h"
+#include "commit/file_system.h"
 
 // A file system for tests. Queries (statfs, stat, exists) are answered
 // from scripted tables when the path is scripted; every operation is

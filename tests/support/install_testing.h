@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "package/package_writer.h"
 #include "package/signer.h"
 #include "package/trusted_keys.h"

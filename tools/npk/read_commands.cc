@@ -10,6 +10,7 @@
 #include "package/package_reader.h"
 #include "package_inspector.h"
 #include "part_listing.h"
+#include "pdb/display_name.h"
 #include "version_text.h"
 
 namespace {

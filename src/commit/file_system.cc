@@ -1,4 +1,4 @@
-#include "driver/file_system.h"
+#include "commit/file_system.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,4 +1,4 @@
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "pdb/package_db.h"
+#include "console/console.h"
 #include "support/fake_file_system.h"
 #include "support/scoped_tmpfs.h"
 #include "support/root_runner.h"
@@ -383,7 +383,7 @@ TEST(ChangeSetManifest, UnwritableManifestIsReportedAndCancelsTheRun) {
   TempDir dir;
   ChangeSet changes;
   std::string staged = stage(changes, dir.file("a"), "a");
-  PackageDb& db = PackageDb::instance();
+  Console& db = Console::active();
   db.messages.clear();
   testing::internal::CaptureStdout();
   EXPECT_FALSE(changes.writeManifest(dir.file("missing/MANIFEST")));
@@ -403,7 +403,7 @@ TEST(ChangeSetManifest, FullDiskWhileWritingRemovesThePartialManifest) {
   ChangeSet changes;
   std::string staged = stage(changes, dir.file("staged-target"), "a");
   for (int i = 0; i < 200; ++i) changes.addMove("/source/" + std::to_string(i), "/flash/file" + std::to_string(i));
-  PackageDb& db = PackageDb::instance();
+  Console& db = Console::active();
   db.messages.clear();
   testing::internal::CaptureStdout();
   EXPECT_FALSE(changes.writeManifest(dir.file("ram/MANIFEST")));
@@ -418,7 +418,7 @@ TEST(ChangeSetManifest, FullDiskWhileWritingRemovesThePartialManifest) {
 
 TEST(ChangeSetManifest, PathTheFormatCannotCarryFailsBeforeAnythingIsWritten) {
   TempDir dir;
-  PackageDb& db = PackageDb::instance();
+  Console& db = Console::active();
   for (const std::string& target : {dir.file("with blank"), dir.file("with\nfeed")}) {
     ChangeSet changes;
     std::string kept = stage(changes, dir.file("plain"), "a");

@@ -1,4 +1,4 @@
-#include "package/content_install.h"
+#include "driver/content_install.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "support/install_testing.h"
 #include "package/package_reader.h"
 #include "pdb/install_options.h"

@@ -18,8 +18,8 @@
 //
 // Nothing here is atomic beyond what one rename gives: a commit that is cut
 // short leaves the targets it reached changed and the others as they were.
-#ifndef DRIVER_CHANGE_SET_H_
-#define DRIVER_CHANGE_SET_H_
+#ifndef COMMIT_CHANGE_SET_H_
+#define COMMIT_CHANGE_SET_H_
 
 #include <stdint.h>
 
@@ -28,7 +28,7 @@
 #include <set>
 #include <string>
 
-#include "driver/file_system.h"
+#include "commit/file_system.h"
 
 enum class ChangeKind {
   Move = 0,        // rename `source` onto the target; the source is not owned
@@ -152,4 +152,4 @@ class ChangeSet {
   Entries entries_;
 };
 
-#endif  // DRIVER_CHANGE_SET_H_
+#endif  // COMMIT_CHANGE_SET_H_

@@ -4,8 +4,8 @@
 //
 // Every operation returns 0 on success or the system's error number; none
 // prints anything. Paths are used as given (absolute inside the process root).
-#ifndef DRIVER_FILE_SYSTEM_H_
-#define DRIVER_FILE_SYSTEM_H_
+#ifndef COMMIT_FILE_SYSTEM_H_
+#define COMMIT_FILE_SYSTEM_H_
 
 #include <stdint.h>
 
@@ -61,4 +61,4 @@ class FileSystem {
   virtual void copyFile(const std::string& source, const std::string& target, bool spinner) = 0;
 };
 
-#endif  // DRIVER_FILE_SYSTEM_H_
+#endif  // COMMIT_FILE_SYSTEM_H_

@@ -1,4 +1,4 @@
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,8 +9,8 @@
 #include <set>
 #include <vector>
 
-#include "pdb/package_db.h"
-#include "pdb/paths.h"
+#include "commit/commit_paths.h"
+#include "console/console.h"
 #include "platform/handles.h"
 
 namespace {
@@ -322,7 +322,7 @@ void ChangeSet::cancel() {
 bool ChangeSet::writeManifest(const std::string& path) {
   for (const auto& entry : entries_) {
     if (const std::string* bad = uncarriablePath(entry.first, entry.second)) {
-      PackageDb::instance().printError(kManifestPathError, path.c_str(), bad->c_str());
+      Console::active().printError(kManifestPathError, path.c_str(), bad->c_str());
       cancel();
       return false;
     }
@@ -337,7 +337,7 @@ bool ChangeSet::writeManifest(const std::string& path) {
   if (error == 0) return true;
   // A partial manifest must never be committed by a later run.
   if (created) ::unlink(path.c_str());
-  PackageDb::instance().printError(kManifestWriteError, path.c_str(), strerror(error));
+  Console::active().printError(kManifestWriteError, path.c_str(), strerror(error));
   cancel();
   return false;
 }

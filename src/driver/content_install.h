@@ -9,8 +9,8 @@
 // when the package is installed disabled, then "/" unless the entry path
 // begins with one, then the entry path. Packages whose name or entry paths
 // could leave those directories are refused as broken (safe_names.h).
-#ifndef PACKAGE_CONTENT_INSTALL_H_
-#define PACKAGE_CONTENT_INSTALL_H_
+#ifndef DRIVER_CONTENT_INSTALL_H_
+#define DRIVER_CONTENT_INSTALL_H_
 
 #include <map>
 #include <string>
@@ -54,4 +54,4 @@ Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes
 // written or closed); the files staged before it stay in the change set.
 bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes);
 
-#endif  // PACKAGE_CONTENT_INSTALL_H_
+#endif  // DRIVER_CONTENT_INSTALL_H_

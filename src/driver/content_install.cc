@@ -1,4 +1,4 @@
-#include "package/content_install.h"
+#include "driver/content_install.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,12 +9,13 @@
 #include <memory>
 
 #include "console/console.h"
-#include "driver/change_set.h"
+#include "commit/change_set.h"
 #include "package/content_stream.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
 #include "package/signature.h"
 #include "pdb/database_writer.h"
+#include "pdb/display_name.h"
 #include "pdb/install_options.h"
 #include "pdb/package.h"
 #include "pdb/package_db.h"
@@ -40,6 +41,18 @@ bool isBootImage(const Package& package) {
 }
 
 bool recordedInDatabase(const PackageReader& reader) { return reader.magic() != kUnrecordedMagic; }
+
+// Draws the install bar for the bytes the reader has consumed.
+void showInstallProgress(const Package& package, PackageReader& reader) {
+  // tellg on a stream at its end would mark it failed; such a stream (and
+  // one that cannot tell its position) simply gets no redraw.
+  if (!reader.good()) return;
+  std::streamoff withinPart = reader.tellg();
+  if (withinPart < 0) return;
+  uint64_t done = reader.partOffset() + static_cast<uint64_t>(withinPart);
+  bool disabledStandalone = package.disabled && package.bundle.name.empty();
+  ::showInstallProgress(progressName(package), disabledStandalone, done, reader.totalSize());
+}
 
 std::string targetPath(const Package& package, const std::string& entryPath) {
   // A disabled package keeps its files in a directory of its own.
