@@ -404,6 +404,16 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
   EXPECT_EQ(mounts, readFile("/proc/self/mountinfo"));
 
   EXPECT_EQ(1, npk({"simulate", dir.file("no-root")}).status);
+  if (access("/usr/bin/setpriv", X_OK) == 0) {
+    ProgramOptions asNobody;
+    asNobody.arguments = {"--reuid=65534", "--regid=65534", "--clear-groups", npkBinary(),
+                          "simulate", root.path(), update};
+    ProgramRun refused = runProgram("/usr/bin/setpriv", asNobody);
+    EXPECT_EQ(1, refused.status);
+    EXPECT_EQ("npk: simulate needs root: it mounts an overlay of the router root and the "
+              "installer changes its root directory (run npk simulate as root)\n",
+              refused.errors);
+  }
   EXPECT_EQ(2, npk({"simulate", "--stream", update, root.path(), update}).status);
 }
 
