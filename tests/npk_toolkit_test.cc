@@ -417,6 +417,23 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
   EXPECT_EQ(2, npk({"simulate", "--stream", update, root.path(), update}).status);
 }
 
+TEST_F(NpkToolkitTest, InstallPutsToolManPagesCompletionAndTrustedKeysInPlace) {
+  if (access("/usr/bin/cmake", X_OK) != 0) GTEST_SKIP() << "cmake is not installed";
+  std::string buildDir = installerBinary();
+  buildDir = buildDir.substr(0, buildDir.rfind('/'));
+  ProgramOptions options;
+  options.arguments = {"--install", buildDir, "--prefix", dir.file("usr")};
+  ProgramRun install = runProgram("/usr/bin/cmake", options);
+  ASSERT_EQ(0, install.status) << install.output << install.errors;
+  for (const char* file : {"bin/npk", "bin/installer", "share/man/man1/npk.1",
+                           "share/man/man8/installer.8", "share/bash-completion/completions/npk"}) {
+    EXPECT_TRUE(pathExists(dir.file("usr/") + file)) << file;
+  }
+  EXPECT_FALSE(pathExists(dir.file("usr/share/man/man1/installer.1")));
+  EXPECT_EQ(trustsDevelopmentKeys(), pathExists(dir.file("usr/share/npk/keys/dev-ed25519.pem")));
+  EXPECT_EQ(trustsDevelopmentKeys(), pathExists(dir.file("usr/share/npk/keys/dev-legacy.key")));
+}
+
 TEST_F(NpkToolkitTest, EveryCommandHasHelp) {
   for (const char* command : {"keygen", "pubkey", "trusted", "extract", "resign", "diff", "field",
                               "simulate"}) {
