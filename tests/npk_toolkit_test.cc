@@ -434,6 +434,34 @@ TEST_F(NpkToolkitTest, InstallPutsToolManPagesCompletionAndTrustedKeysInPlace) {
   EXPECT_EQ(trustsDevelopmentKeys(), pathExists(dir.file("usr/share/npk/keys/dev-legacy.key")));
 }
 
+TEST_F(NpkToolkitTest, CpackMakesADebianPackageOfNpk) {
+  if (access("/usr/bin/cpack", X_OK) != 0 || access("/usr/bin/dpkg-deb", X_OK) != 0) {
+    GTEST_SKIP() << "cpack or dpkg-deb is not installed";
+  }
+  std::string buildDir = installerBinary();
+  buildDir = buildDir.substr(0, buildDir.rfind('/'));
+  ProgramOptions options;
+  options.arguments = {"-G", "DEB", "--config", buildDir + "/CPackConfig.cmake", "-B",
+                       dir.file("deb")};
+  ProgramRun pack = runProgram("/usr/bin/cpack", options);
+  ASSERT_EQ(0, pack.status) << pack.output << pack.errors;
+  ProgramOptions list;
+  list.arguments = {"--print-architecture"};
+  std::string architecture = runProgram("/usr/bin/dpkg", list).output;
+  std::string deb = dir.file("deb/npk_1.0.0_") + architecture.substr(0, architecture.size() - 1) +
+                    ".deb";
+  list.arguments = {"--contents", deb};
+  ProgramRun contents = runProgram("/usr/bin/dpkg-deb", list);
+  ASSERT_EQ(0, contents.status) << contents.errors;
+  for (const char* file : {"./usr/bin/npk", "./usr/share/man/man1/npk.1",
+                           "./usr/share/bash-completion/completions/npk"}) {
+    EXPECT_TRUE(contains(contents.output, file)) << file << "\n" << contents.output;
+  }
+  EXPECT_FALSE(contains(contents.output, "bin/installer")) << contents.output;
+  list.arguments = {"--field", deb, "Package"};
+  EXPECT_EQ("npk\n", runProgram("/usr/bin/dpkg-deb", list).output);
+}
+
 TEST_F(NpkToolkitTest, EveryCommandHasHelp) {
   for (const char* command : {"keygen", "pubkey", "trusted", "extract", "resign", "diff", "field",
                               "simulate"}) {
