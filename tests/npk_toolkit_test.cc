@@ -173,6 +173,12 @@ TEST_F(NpkToolkitTest, KeysAreMadeShownTrustedAndUsedToResign) {
   EXPECT_TRUE(contains(keygen.errors, newKey.substr(0, newKey.size() - 1))) << keygen.errors;
   EXPECT_EQ(1, npk({"verify", fresh}).status);
   EXPECT_EQ(1, npk({"verify", "--trust", dir.file("trust"), old}).status);
+  EXPECT_TRUE(contains(npk({"info", "--trust", dir.file("trust"), fresh}).output,
+                       "  signature: accepted: Ed25519 signature, SHA-256 digest, key ed25519:"))
+      << "info names the trusted key";
+  EXPECT_EQ(1, npk({"extract", fresh, dir.file("x1")}).status);
+  EXPECT_EQ(0, npk({"extract", "--trust", dir.file("trust"), fresh, dir.file("x2")}).status);
+  EXPECT_TRUE(pathExists(dir.file("x2/bin/tool")));
   // Every byte but the signature content is kept (the signature is the last 132).
   std::string before = readFile(old), after = readFile(fresh);
   ASSERT_EQ(before.size(), after.size());
@@ -189,6 +195,21 @@ TEST_F(NpkToolkitTest, KeysAreMadeShownTrustedAndUsedToResign) {
   ProgramRun legacyVerdict = npk({"verify", "--trust", dir.file("trust"), legacy});
   EXPECT_EQ(0, legacyVerdict.status) << legacyVerdict.output;
   EXPECT_TRUE(contains(legacyVerdict.output, "accepted: legacy signature, SHA-256 digest, key legacy:"));
+
+  // Both schemes at once: the Ed25519 signature is checked first, the
+  // legacy one is there for installers that fall back to it.
+  std::string both = dir.file("both.npk");
+  ASSERT_EQ(0, npk({"resign", oldLegacy, "--sign", "both", "--key", dir.file("keys/ed25519.pem"),
+                    "--legacy-key", dir.file("keys/legacy.key"), "-o", both})
+                   .status);
+  EXPECT_EQ(readFile(oldLegacy).size(), readFile(both).size());
+  EXPECT_EQ(0, npk({"verify", "--trust", dir.file("trust"), both}).status);
+  ProgramRun legacyOnly = npk({"verify", "--secure", "--trust", dir.file("trust"), legacy});
+  EXPECT_EQ(1, legacyOnly.status);
+  EXPECT_TRUE(contains(legacyOnly.output, "not allowed while /ram/SECURE exists")) << legacyOnly.output;
+  EXPECT_EQ(1, npk({"extract", "--secure", "--trust", dir.file("trust"), legacy, dir.file("x3")})
+                   .status);
+  EXPECT_EQ(0, npk({"extract", "--trust", dir.file("trust"), legacy, dir.file("x3")}).status);
 
   // A bundle: every member is signed anew.
   std::string bundle = dir.file("suite.npk");
@@ -374,12 +395,22 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
   ASSERT_EQ(0, root.runInstaller({"-"}, options).status);
   ASSERT_TRUE(root.write("/flash/etc/keep", "x"));
   std::string snapshot = root.snapshot();
-  std::string mounts = readFile("/proc/self/mountinfo");
+  // Other tests may mount and unmount meanwhile: look for our mounts only.
+  auto simulationMounts = [&root]() {
+    std::string mounts = readFile("/proc/self/mountinfo");
+    return contains(mounts, "npk-simulate") || contains(mounts, "lowerdir=" + root.path());
+  };
 
   ASSERT_TRUE(writeFile(dir.file("tree/etc/conf"), "setting=2\n"));
   ASSERT_TRUE(writeFile(dir.file("tree/lib/new.so"), "lib"));
   std::string update = build("routing", {}, "7.2");
-  ProgramRun run = npk({"simulate", "--installer", installerBinary(), root.path(), update});
+  // The scratch directory goes below TMPDIR and is removed, empty, once
+  // its mounts are gone.
+  ASSERT_TRUE(makeDirs(dir.file("scratch")));
+  ProgramOptions simulate;
+  simulate.arguments = {"simulate", "--installer", installerBinary(), root.path(), update};
+  simulate.environment["TMPDIR"] = dir.file("scratch");
+  ProgramRun run = runProgram(npkBinary(), simulate);
   EXPECT_EQ(0, run.status) << run.output << run.errors;
   EXPECT_TRUE(contains(run.output, "installed routing-7.2")) << run.output;
   EXPECT_TRUE(contains(run.output, "installer exit status: 0\npackages:\n  upgraded routing 7.1 -> 7.2\n"))
@@ -389,7 +420,8 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
   EXPECT_FALSE(contains(run.output, "/flash/bin/tool")) << run.output;  // the same bytes
   EXPECT_FALSE(contains(run.output, ".download")) << run.output;
   EXPECT_EQ(snapshot, root.snapshot());
-  EXPECT_EQ(mounts, readFile("/proc/self/mountinfo"));
+  EXPECT_FALSE(simulationMounts());
+  EXPECT_EQ(0, rmdir(dir.file("scratch").c_str())) << "the scratch directory is left behind";
 
   ProgramRun stream = npk({"simulate", "--json", "--installer", installerBinary(), "--stream",
                            update, root.path()});
@@ -401,7 +433,7 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
                                       "\"size_before\":0,\"size_after\":3}"))
       << stream.output;
   EXPECT_EQ(snapshot, root.snapshot());
-  EXPECT_EQ(mounts, readFile("/proc/self/mountinfo"));
+  EXPECT_FALSE(simulationMounts());
 
   EXPECT_EQ(1, npk({"simulate", dir.file("no-root")}).status);
   if (access("/usr/bin/setpriv", X_OK) == 0) {

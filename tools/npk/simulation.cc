@@ -377,9 +377,12 @@ bool simulateRun(const SimulationRequest& request, SimulationResult* result, std
   std::string upper = scratch.path() + "/upper", work = scratch.path() + "/work",
               merged = scratch.path() + "/root";
   if (!makeDir(upper, error) || !makeDir(work, error) || !makeDir(merged, error)) return false;
+  // Without metadata-only copies and directory redirects, every changed
+  // file of the upper layer holds its whole content and every directory
+  // its own name, which is how the upper layer is read afterwards.
   ScopedMount overlay("overlay", merged, "overlay",
                       "lowerdir=" + absolute(request.root) + ",upperdir=" + upper +
-                          ",workdir=" + work);
+                          ",workdir=" + work + ",redirect_dir=off,metacopy=off");
   if (!overlay.mounted()) {
     *error = "cannot mount an overlay of " + request.root + ": " + strerror(overlay.error());
     return false;
