@@ -401,7 +401,8 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
     return contains(mounts, "npk-simulate") || contains(mounts, "lowerdir=" + root.path());
   };
 
-  ASSERT_TRUE(writeFile(dir.file("tree/etc/conf"), "setting=2\n"));
+  ASSERT_TRUE(writeFile(dir.file("tree/bin/tool"), "#!/bin/sh\necho tool 2\n"));
+  ASSERT_EQ(0, unlink(dir.file("tree/etc/conf").c_str()));
   ASSERT_TRUE(writeFile(dir.file("tree/lib/new.so"), "lib"));
   std::string update = build("routing", {}, "7.2");
   // The scratch directory goes below TMPDIR and is removed, empty, once
@@ -415,9 +416,10 @@ TEST_F(NpkToolkitTest, SimulateShowsWhatARunWouldChangeAndLeavesTheRootAlone) {
   EXPECT_TRUE(contains(run.output, "installed routing-7.2")) << run.output;
   EXPECT_TRUE(contains(run.output, "installer exit status: 0\npackages:\n  upgraded routing 7.1 -> 7.2\n"))
       << run.output;
-  EXPECT_TRUE(contains(run.output, "  replaced /flash/etc/conf (10 -> 10 bytes)\n")) << run.output;
+  EXPECT_TRUE(contains(run.output, "  replaced /flash/bin/tool (20 -> 22 bytes)\n")) << run.output;
+  EXPECT_TRUE(contains(run.output, "  removed /flash/etc/conf (10 bytes)\n")) << run.output;
   EXPECT_TRUE(contains(run.output, "  added /flash/lib/new.so (3 bytes)\n")) << run.output;
-  EXPECT_FALSE(contains(run.output, "/flash/bin/tool")) << run.output;  // the same bytes
+  EXPECT_FALSE(contains(run.output, "/flash/etc/keep")) << run.output;  // untouched
   EXPECT_FALSE(contains(run.output, ".download")) << run.output;
   EXPECT_EQ(snapshot, root.snapshot());
   EXPECT_FALSE(simulationMounts());
