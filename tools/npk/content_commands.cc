@@ -62,8 +62,7 @@ int extractCommand(const CommandOptions& options, const CommandContext& context)
   if (!readFileContents(input.rewound(), true, &contents, &error)) {
     return context.fail(path + ": " + error);
   }
-  std::vector<std::string> written;
-  if (!extractContents(contents, dir, &written, &error)) {
+  if (!extractContents(contents, dir, &error)) {
     return context.fail(path + ": " + error + "; nothing extracted");
   }
   return kExitSuccess;

@@ -3,14 +3,14 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <openssl/crypto.h>
+
 #include "command_context.h"
 #include "commands.h"
 #include "json_writer.h"
 #include "key_files.h"
 #include "key_ring.h"
 #include "package/signer.h"
-
-#include <openssl/crypto.h>
 
 namespace {
 

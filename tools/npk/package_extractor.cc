@@ -165,8 +165,7 @@ bool usableTarget(const std::string& dir, std::string* error) {
 
 }  // namespace
 
-bool extractContents(const FileContents& contents, const std::string& dir,
-                     std::vector<std::string>* written, std::string* error) {
+bool extractContents(const FileContents& contents, const std::string& dir, std::string* error) {
   std::vector<PlannedFile> plan;
   if (!planContents(contents, &plan, error) || !usableTarget(dir, error)) return false;
   std::string target = dir.size() > 1 && dir.back() == '/' ? dir.substr(0, dir.size() - 1) : dir;
@@ -175,10 +174,8 @@ bool extractContents(const FileContents& contents, const std::string& dir,
     *error = systemFault(dir, "cannot make a temporary directory beside it");
     return false;
   }
-  written->clear();
   for (const PlannedFile& file : plan) {
     if (!writeFile(staging.path(), file.path, *file.data, file.mode, error)) return false;
-    written->push_back(file.path);
   }
   if (!staging.moveTo(target)) {
     *error = systemFault(dir, "cannot rename the extracted tree into place");

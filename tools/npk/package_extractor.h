@@ -19,9 +19,8 @@
 
 #include "package_files.h"
 
-// False with *error naming the path at fault. *written receives the paths
-// made below DIR, in order.
-bool extractContents(const FileContents& contents, const std::string& dir,
-                     std::vector<std::string>* written, std::string* error);
+// `contents` must have been read with its data kept. False with *error
+// naming the path at fault; DIR is then left as it was.
+bool extractContents(const FileContents& contents, const std::string& dir, std::string* error);
 
 #endif  // NPK_PACKAGE_EXTRACTOR_H_

@@ -59,7 +59,7 @@ struct FileContents {
 bool readFileContents(std::streambuf* source, bool keepData, FileContents* contents,
                       std::string* error);
 
-// The packages of `contents` as "name-version" strings, for messages.
+// "name-version" of a package, for headings and messages.
 std::string contentLabel(const PackageFiles& package);
 
 #endif  // NPK_PACKAGE_FILES_H_
