@@ -10,23 +10,31 @@ struct Command {
   CommandKind kind;
   int (*run)(const CommandOptions&, const CommandContext&);
   const char* help;
-  bool needsOperands;
+  // Operands the command takes: at least `minOperands`, at most
+  // `maxOperands` (-1: any number).
+  int minOperands;
+  int maxOperands;
 };
 
 const Command kCommands[] = {
-    {"build", CommandKind::kBuild, buildCommand, kBuildHelp, false},
-    {"bundle", CommandKind::kBundle, bundleCommand, kBundleHelp, true},
-    {"info", CommandKind::kInfo, infoCommand, kInfoHelp, true},
-    {"ls", CommandKind::kList, listCommand, kListHelp, true},
-    {"verify", CommandKind::kVerify, verifyCommand, kVerifyHelp, true},
+    {"build", CommandKind::kBuild, buildCommand, kBuildHelp, 0, 0},
+    {"bundle", CommandKind::kBundle, bundleCommand, kBundleHelp, 1, -1},
+    {"info", CommandKind::kInfo, infoCommand, kInfoHelp, 1, -1},
+    {"ls", CommandKind::kList, listCommand, kListHelp, 1, -1},
+    {"verify", CommandKind::kVerify, verifyCommand, kVerifyHelp, 1, -1},
+    {"keygen", CommandKind::kKeygen, keygenCommand, kKeygenHelp, 0, 0},
+    {"pubkey", CommandKind::kPubkey, pubkeyCommand, kPubkeyHelp, 1, -1},
+    {"trusted", CommandKind::kTrusted, trustedCommand, kTrustedHelp, 0, 0},
+    {"extract", CommandKind::kExtract, extractCommand, kExtractHelp, 2, 2},
+    {"resign", CommandKind::kResign, resignCommand, kResignHelp, 1, 1},
+    {"diff", CommandKind::kDiff, diffCommand, kDiffHelp, 2, 2},
+    {"field", CommandKind::kField, fieldCommand, kFieldHelp, 2, 2},
+    {"simulate", CommandKind::kSimulate, simulateCommand, kSimulateHelp, 1, -1},
 };
 
 int usageError(const CommandContext& context, const std::string& command,
                const std::string& text) {
-  std::string prefix = command.empty() ? "npk" : "npk " + command;
-  context.err << prefix << ": " << text << "\n"
-              << "Try '" << prefix << " --help'.\n";
-  return kExitUsage;
+  return context.usage(command, text);
 }
 
 int runCommand(const Command& command, const std::vector<std::string>& arguments,
@@ -40,11 +48,14 @@ int runCommand(const Command& command, const std::vector<std::string>& arguments
     context.out << command.help;
     return kExitSuccess;
   }
-  if (command.needsOperands && options.operands.empty()) {
-    return usageError(context, command.word, "no file given");
+  int count = int(options.operands.size());
+  if (count < command.minOperands) {
+    return usageError(context, command.word,
+                      count == 0 ? "no file given" : "too few arguments");
   }
-  if (!command.needsOperands && !options.operands.empty()) {
-    return usageError(context, command.word, "unexpected argument '" + options.operands[0] + "'");
+  if (command.maxOperands >= 0 && count > command.maxOperands) {
+    return usageError(context, command.word,
+                      "unexpected argument '" + options.operands[command.maxOperands] + "'");
   }
   return command.run(options, context);
 }
@@ -58,6 +69,13 @@ int CommandContext::fail(const std::string& text) const {
 
 void CommandContext::warn(const std::string& text) const {
   err << "npk: warning: " << text << "\n";
+}
+
+int CommandContext::usage(const std::string& command, const std::string& text) const {
+  std::string prefix = command.empty() ? "npk" : "npk " + command;
+  err << prefix << ": " << text << "\n"
+      << "Try '" << prefix << " --help'.\n";
+  return kExitUsage;
 }
 
 int runNpk(const std::vector<std::string>& arguments, time_t now, std::ostream& out,

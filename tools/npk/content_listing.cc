@@ -2,14 +2,7 @@
 
 #include <stdio.h>
 
-#include "package/content_stream.h"
-#include "package/package_reader.h"
-#include "pdb/package.h"
-
 namespace {
-
-// Link targets longer than this are shown cut.
-const uint32_t kMaxTargetShown = 4096;
 
 char typeLetter(uint16_t mode) {
   switch (mode & 0xF000) {
@@ -41,33 +34,32 @@ void addTriple(std::string* text, unsigned bits, bool special, char specialLette
   *text += execute;
 }
 
-std::string entryLine(const ContentEntry& entry, const std::string& target) {
+// A link target too long to keep is shown as "?".
+std::string linkTarget(const TreeEntry& entry) {
+  return entry.data.size() == entry.size ? entry.data : std::string("?");
+}
+
+std::string entryLine(const TreeEntry& entry, bool digests) {
   char numbers[64];
-  snprintf(numbers, sizeof numbers, " %06o %10u %s ", unsigned(entry.mode), entry.dataLength,
+  snprintf(numbers, sizeof numbers, " %06o %10u %s ", unsigned(entry.mode), entry.size,
            entry.skipByte != 0 ? "skip" : "-");
-  std::string line = modeText(entry.mode) + numbers + entry.path;
-  if ((entry.mode & 0xF000) == 0xA000) line += " -> " + target;
+  std::string line = modeText(entry.mode) + numbers;
+  if (digests) line += entry.sha256 + " ";
+  line += entry.path;
+  if (entry.isLink()) line += " -> " + linkTarget(entry);
   return line + "\n";
 }
 
-// Lists the tree of the current type-4 part.
-bool listTree(PackageReader& reader, std::ostream& out, std::string* error) {
-  ContentWalker walker(reader);
-  ContentEntry entry;
-  for (;;) {
-    WalkStep step = walker.next(&entry);
-    if (step == WalkStep::kEnd) return true;
-    if (step == WalkStep::kBroken) {
-      *error = "the file tree is broken: an entry ends early";
-      return false;
-    }
-    std::string target;
-    if ((entry.mode & 0xF000) == 0xA000 && entry.dataLength <= kMaxTargetShown) {
-      target.resize(entry.dataLength);
-      if (!walker.readData(&target[0], target.size())) target = "?";
-    }
-    out << entryLine(entry, target);
-  }
+void addEntryJson(const TreeEntry& entry, bool digests, JsonWriter* json) {
+  json->beginObject();
+  json->key("path").value(entry.path);
+  json->key("type").value(entryTypeName(entry.mode));
+  json->key("mode").value(uint32_t(entry.mode));
+  json->key("size").value(entry.size);
+  json->key("skip").value(entry.skipByte != 0);
+  if (entry.isLink()) json->key("target").value(linkTarget(entry));
+  if (digests) json->key("sha256").value(entry.sha256);
+  json->endObject();
 }
 
 }  // namespace
@@ -80,30 +72,60 @@ std::string modeText(uint16_t mode) {
   return text;
 }
 
-bool listContents(std::streambuf* source, std::ostream& out, std::string* error) {
-  PackageReader reader(source, false, nullptr);
-  if (reader.fail()) {
-    *error = "not a package file";
-    return false;
+const char* entryTypeName(uint16_t mode) {
+  switch (typeLetter(mode)) {
+    case '-':
+      return "file";
+    case 'd':
+      return "directory";
+    case 'l':
+      return "symlink";
+    case 'c':
+      return "char-device";
+    case 'b':
+      return "block-device";
+    case 'p':
+      return "fifo";
+    case 's':
+      return "socket";
+    default:
+      return "unknown";
   }
-  reader.wantedTypes = {kPartBundleHeader, kPartPackageHeader, kPartFileContainer};
-  bool bundle = false;
-  for (int type = reader.nextPart(); type >= 0;) {
-    if (type == kPartBundleHeader) {
-      bundle = true;
-      type = reader.nextPart();
-    } else if (type == kPartPackageHeader) {
-      PackageInfo header;
-      if (!readPackageHeader(header, reader)) {
-        *error = "a package header cannot be read";
-        return false;
-      }
-      if (bundle) out << header.name << "-" << versionText(header.version) << ":\n";
-      type = reader.currentType();
-    } else {
-      if (!listTree(reader, out, error)) return false;
-      type = reader.nextPart();
-    }
+}
+
+void printListing(const FileContents& contents, bool digests, std::ostream& out) {
+  for (const PackageFiles& package : contents.packages) {
+    if (contents.isBundle) out << contentLabel(package) << ":\n";
+    for (const TreeEntry& entry : package.entries) out << entryLine(entry, digests);
   }
-  return true;
+}
+
+void addListingJson(const FileContents& contents, bool digests, JsonWriter* json) {
+  json->key("bundle");
+  if (contents.isBundle) {
+    json->beginObject();
+    json->key("name").value(contents.bundle.name);
+    json->key("version").value(versionText(contents.bundle.version));
+    json->endObject();
+  } else {
+    json->null();
+  }
+  json->key("packages").beginArray();
+  for (const PackageFiles& package : contents.packages) {
+    json->beginObject();
+    json->key("name").value(package.header.name);
+    json->key("version").value(versionText(package.header.version));
+    json->key("entries").beginArray();
+    for (const TreeEntry& entry : package.entries) addEntryJson(entry, digests, json);
+    json->endArray();
+    json->endObject();
+  }
+  json->endArray();
+}
+
+bool listContents(std::streambuf* source, bool digests, std::ostream& out, std::string* error) {
+  FileContents contents;
+  bool read = readFileContents(source, false, &contents, error);
+  printListing(contents, digests, out);
+  return read;
 }

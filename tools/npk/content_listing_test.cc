@@ -9,11 +9,11 @@
 
 namespace {
 
-std::string listed(const std::string& file, bool expectSuccess = true) {
+std::string listed(const std::string& file, bool expectSuccess = true, bool digests = false) {
   std::stringbuf source(file, std::ios::in);
   std::ostringstream out;
   std::string error;
-  EXPECT_EQ(expectSuccess, listContents(&source, out, &error)) << error;
+  EXPECT_EQ(expectSuccess, listContents(&source, digests, out, &error)) << error;
   return out.str() + (error.empty() ? "" : "error: " + error + "\n");
 }
 
@@ -46,6 +46,18 @@ TEST(NpkContentListing, ListsEveryEntryWithSizeAndSkipFlag) {
       "lrwxrwxrwx 120777          4 - bin/link -> tool\n"
       "-rw-r--r-- 100644          2 skip /etc/skipped\n",
       listed(file));
+  // SHA-256 of "12345" and of the link target "tool".
+  EXPECT_EQ(
+      "drwxr-xr-x 040755          0 - "
+      "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 bin\n"
+      "-rwxr-xr-x 100755          5 - "
+      "5994471abb01112afcc18159f6cc74b4f511b99806da59b3caf5a9c173cacfc5 bin/tool\n"
+      "lrwxrwxrwx 120777          4 - "
+      "7c9bbe5ec9b3fb774e8fa0f54247e93c34ddf8e5d16fe3073420de0ae81a262d bin/link -> tool\n",
+      listed(package("a", {{040755, 0, "bin", "", {}},
+                           {0100755, 0, "bin/tool", "12345", {}},
+                           {0120777, 0, "bin/link", "tool", {}}}),
+             true, true));
 }
 
 TEST(NpkContentListing, HeadsEachBundleMember) {
@@ -69,7 +81,7 @@ TEST(NpkContentListing, StopsAtABrokenTree) {
   EXPECT_EQ(
       "-rw-r--r-- 100644          1 - x\n"
       "-rw-r--r-- 100644          9 - y\n"
-      "error: the file tree is broken: an entry ends early\n",
+      "error: the file tree is broken: the data of 'y' ends early\n",
       listed(file, false));
   FileTreeEntry cutPath{0100644, 0, "long-path", "", {}};
   std::string tree = encodeFileTree({cutPath});

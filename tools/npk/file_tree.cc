@@ -46,22 +46,6 @@ bool readRegularFile(const std::string& path, std::string* data, std::string* er
   }
 }
 
-bool readLinkTarget(const std::string& path, std::string* target, std::string* error) {
-  std::string buffer(4096, '\0');
-  for (;;) {
-    ssize_t got = readlink(path.c_str(), &buffer[0], buffer.size());
-    if (got < 0) {
-      *error = systemFault(path, "cannot read link");
-      return false;
-    }
-    if (size_t(got) < buffer.size()) {
-      *target = buffer.substr(0, size_t(got));
-      return true;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 bool sortedNames(const std::string& dirPath, std::vector<std::string>* names, std::string* error) {
   DirectoryReader dir(dirPath);
   if (!dir.isOpen()) {
@@ -84,7 +68,8 @@ bool sortedNames(const std::string& dirPath, std::vector<std::string>* names, st
 
 class TreeCollector {
  public:
-  explicit TreeCollector(std::vector<FileTreeEntry>* entries) : entries_(entries) {}
+  TreeCollector(std::vector<FileTreeEntry>* entries, std::vector<SpecialFile>* specials)
+      : entries_(entries), specials_(specials) {}
 
   // Adds the entries below `hostDir`, whose entry path is `relative`
   // (empty for the root).
@@ -109,27 +94,54 @@ class TreeCollector {
       *error = hostPath + ": path longer than 65535 bytes";
       return false;
     }
+    std::string special = specialKind(status.st_mode);
+    if (!special.empty()) {
+      specials_->push_back({path, special});
+      return true;
+    }
     FileTreeEntry entry;
     entry.mode = uint16_t(status.st_mode & 0xFFFF);
     entry.path = path;
-    if (S_ISREG(status.st_mode)) {
-      if (!readRegularFile(hostPath, &entry.data, error)) return false;
-    } else if (S_ISLNK(status.st_mode)) {
-      if (!readLinkTarget(hostPath, &entry.data, error)) return false;
-    } else if (!S_ISDIR(status.st_mode)) {
-      *error = hostPath + ": not a regular file, directory or symbolic link";
-      return false;
-    }
+    if (S_ISREG(status.st_mode) && !readRegularFile(hostPath, &entry.data, error)) return false;
     entries_->push_back(std::move(entry));
     return !S_ISDIR(status.st_mode) || addDirectory(hostPath, path, error);
   }
 
   std::vector<FileTreeEntry>* entries_;
+  std::vector<SpecialFile>* specials_;
 };
+
+std::string refusal(const std::string& root, const std::vector<SpecialFile>& specials) {
+  std::string text = root +
+                     ": the installer installs regular files only and would not create these "
+                     "(leave them out with --skip-special):";
+  for (const SpecialFile& special : specials) text += "\n  " + special.path + ": " + special.kind;
+  return text;
+}
 
 }  // namespace
 
-bool collectFileTree(const std::string& root, std::vector<FileTreeEntry>* entries,
+std::string specialKind(unsigned mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+    case S_IFDIR:
+      return std::string();
+    case S_IFLNK:
+      return "symbolic link";
+    case S_IFCHR:
+    case S_IFBLK:
+      return "device";
+    case S_IFIFO:
+      return "FIFO";
+    case S_IFSOCK:
+      return "socket";
+    default:
+      return "special file";
+  }
+}
+
+bool collectFileTree(const std::string& root, SpecialFiles special,
+                     std::vector<FileTreeEntry>* entries, std::vector<SpecialFile>* leftOut,
                      std::string* error) {
   struct stat status;
   if (stat(root.c_str(), &status) != 0) {
@@ -141,9 +153,15 @@ bool collectFileTree(const std::string& root, std::vector<FileTreeEntry>* entrie
     return false;
   }
   entries->clear();
+  leftOut->clear();
   std::string hostRoot = root.size() > 1 && root.back() == '/' ? root.substr(0, root.size() - 1)
                                                                : root;
-  return TreeCollector(entries).addDirectory(hostRoot, std::string(), error);
+  if (!TreeCollector(entries, leftOut).addDirectory(hostRoot, std::string(), error)) return false;
+  if (special == SpecialFiles::kRefuse && !leftOut->empty()) {
+    *error = refusal(root, *leftOut);
+    return false;
+  }
+  return true;
 }
 
 bool markSkipped(const std::vector<std::string>& skipPaths, std::vector<FileTreeEntry>* entries,

@@ -25,7 +25,7 @@ std::string describe(const std::vector<FileTreeEntry>& entries) {
   return text;
 }
 
-TEST(NpkFileTree, TakesFilesDirectoriesAndLinksInSortedPreOrder) {
+TEST(NpkFileTree, TakesFilesAndDirectoriesInSortedPreOrder) {
   TempDir dir;
   ASSERT_TRUE(writeFile(dir.file("root/bin/tool"), "#!/bin/sh\n"));
   ASSERT_TRUE(writeFile(dir.file("root/b"), "x"));
@@ -37,14 +37,15 @@ TEST(NpkFileTree, TakesFilesDirectoriesAndLinksInSortedPreOrder) {
   ASSERT_EQ(0, chmod(dir.file("root/bin").c_str(), 0755));
   ASSERT_EQ(0, chmod(dir.file("root/etc").c_str(), 0755));
   ASSERT_EQ(0, chmod(dir.file("root/etc/z").c_str(), 0644));
-  ASSERT_EQ(0, symlink("../b", dir.file("root/bin/link").c_str()));
   std::vector<FileTreeEntry> entries;
+  std::vector<SpecialFile> leftOut;
   std::string error;
-  ASSERT_TRUE(collectFileTree(dir.file("root/"), &entries, &error)) << error;
+  ASSERT_TRUE(collectFileTree(dir.file("root/"), SpecialFiles::kRefuse, &entries, &leftOut, &error))
+      << error;
+  EXPECT_TRUE(leftOut.empty());
   EXPECT_EQ(
       "100600 b [x]\n"
       "040755 bin []\n"
-      "120777 bin/link [../b]\n"
       "104750 bin/tool [#!/bin/sh\n]\n"
       "040700 empty []\n"
       "040755 etc []\n"
@@ -52,33 +53,53 @@ TEST(NpkFileTree, TakesFilesDirectoriesAndLinksInSortedPreOrder) {
       describe(entries));
   ASSERT_TRUE(markSkipped({"etc/z", "bin"}, &entries, &error)) << error;
   EXPECT_EQ(1, entries[1].skipByte);
-  EXPECT_EQ(1, entries[6].skipByte);
+  EXPECT_EQ(1, entries[5].skipByte);
   EXPECT_EQ(0, entries[0].skipByte);
   EXPECT_FALSE(markSkipped({"etc/missing"}, &entries, &error));
   EXPECT_EQ("etc/missing: no such entry in the file tree", error);
 }
 
-TEST(NpkFileTree, RefusesWhatTheContainerCannotHold) {
+TEST(NpkFileTree, RefusesOrLeavesOutWhatTheInstallerWouldNotCreate) {
   TempDir dir;
   std::vector<FileTreeEntry> entries;
+  std::vector<SpecialFile> leftOut;
   std::string error;
-  EXPECT_FALSE(collectFileTree(dir.file("missing"), &entries, &error));
+  EXPECT_FALSE(collectFileTree(dir.file("missing"), SpecialFiles::kRefuse, &entries, &leftOut,
+                               &error));
   EXPECT_EQ(dir.file("missing") + ": cannot stat: No such file or directory", error);
   ASSERT_TRUE(writeFile(dir.file("plain"), "x"));
-  EXPECT_FALSE(collectFileTree(dir.file("plain"), &entries, &error));
+  EXPECT_FALSE(collectFileTree(dir.file("plain"), SpecialFiles::kRefuse, &entries, &leftOut,
+                               &error));
   EXPECT_EQ(dir.file("plain") + ": not a directory", error);
-  ASSERT_TRUE(makeDirs(dir.file("root/sub")));
+  ASSERT_TRUE(writeFile(dir.file("root/sub/file"), "data"));
   ASSERT_EQ(0, mkfifo(dir.file("root/sub/pipe").c_str(), 0600));
-  EXPECT_FALSE(collectFileTree(dir.file("root"), &entries, &error));
-  EXPECT_EQ(dir.file("root/sub/pipe") + ": not a regular file, directory or symbolic link", error);
+  ASSERT_EQ(0, symlink("file", dir.file("root/sub/link").c_str()));
+  EXPECT_FALSE(collectFileTree(dir.file("root"), SpecialFiles::kRefuse, &entries, &leftOut,
+                               &error));
+  EXPECT_EQ(dir.file("root") +
+                ": the installer installs regular files only and would not create these (leave "
+                "them out with --skip-special):\n  sub/link: symbolic link\n  sub/pipe: FIFO",
+            error);
+  ASSERT_TRUE(collectFileTree(dir.file("root"), SpecialFiles::kLeaveOut, &entries, &leftOut,
+                              &error));
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ("sub/file", entries[1].path);
+  ASSERT_EQ(2u, leftOut.size());
+  EXPECT_EQ("sub/link", leftOut[0].path);
+  EXPECT_EQ("FIFO", leftOut[1].kind);
+  EXPECT_EQ("device", specialKind(0x2000));
+  EXPECT_EQ("", specialKind(0x8000));
 }
 
 TEST(NpkFileTree, AnEmptyDirectoryGivesNoEntries) {
   TempDir dir;
   ASSERT_TRUE(makeDirs(dir.file("root")));
   std::vector<FileTreeEntry> entries(1);
+  std::vector<SpecialFile> leftOut(1);
   std::string error;
-  ASSERT_TRUE(collectFileTree(dir.file("root"), &entries, &error)) << error;
+  ASSERT_TRUE(collectFileTree(dir.file("root"), SpecialFiles::kRefuse, &entries, &leftOut, &error))
+      << error;
+  EXPECT_TRUE(leftOut.empty());
   EXPECT_TRUE(entries.empty());
 }
 

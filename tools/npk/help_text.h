@@ -8,5 +8,13 @@ extern const char kBundleHelp[];
 extern const char kInfoHelp[];
 extern const char kListHelp[];
 extern const char kVerifyHelp[];
+extern const char kKeygenHelp[];
+extern const char kPubkeyHelp[];
+extern const char kTrustedHelp[];
+extern const char kExtractHelp[];
+extern const char kResignHelp[];
+extern const char kDiffHelp[];
+extern const char kFieldHelp[];
+extern const char kSimulateHelp[];
 
 #endif  // NPK_HELP_TEXT_H_

@@ -40,10 +40,21 @@ std::string outputPath(const CommandOptions& options, const PackageInfo& info) {
   return info.name + "-" + versionText(info.version) + ".npk";
 }
 
-bool collectContents(const PackageDescription& description, PackageContents* contents,
+// With `skipSpecial`, the special files of the tree are left out and each
+// is named on the error stream.
+bool collectContents(const PackageDescription& description, bool skipSpecial,
+                     const CommandContext& context, PackageContents* contents,
                      std::string* error) {
   if (!description.filesDir.empty()) {
-    if (!collectFileTree(description.filesDir, &contents->tree, error)) return false;
+    std::vector<SpecialFile> leftOut;
+    SpecialFiles policy = skipSpecial ? SpecialFiles::kLeaveOut : SpecialFiles::kRefuse;
+    if (!collectFileTree(description.filesDir, policy, &contents->tree, &leftOut, error)) {
+      return false;
+    }
+    for (const SpecialFile& special : leftOut) {
+      context.err << "npk: leaving out " << special.path << " (" << special.kind
+                  << "): the installer installs regular files only\n";
+    }
     if (!markSkipped(description.skipPaths, &contents->tree, error)) {
       *error = description.filesDir + ": " + *error;
       return false;
@@ -98,7 +109,9 @@ int buildCommand(const CommandOptions& options, const CommandContext& context) {
   bool sign = false;
   if (!prepareSigner(options.signing, &signer, &sign, &error)) return context.fail(error);
   PackageContents contents;
-  if (!collectContents(description, &contents, &error)) return context.fail(error);
+  if (!collectContents(description, options.skipSpecial, context, &contents, &error)) {
+    return context.fail(error);
+  }
   std::string output = outputPath(options, description.info);
   std::string bytes;
   if (!buildPackage(description, contents, sign ? &signer : nullptr, &bytes, &error)) {

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "description.h"
 
@@ -57,11 +58,50 @@ class OptionReader {
     name_ = hasInline_ ? argument.substr(0, equals) : argument;
     inline_ = hasInline_ ? argument.substr(equals + 1) : std::string();
     if (name_ == "--help" || name_ == "-h") return options_->help = true;
-    if (takesDescription(kind_)) return descriptionOption(error);
-    if (name_ == "--secure" && kind_ != CommandKind::kList && !hasInline_) {
-      return options_->assumeSecure = true;
+    if (kind_ == CommandKind::kBuild && name_ == "--skip-special") {
+      return flag(&options_->skipSpecial, error);
     }
+    if (takesDescription(kind_)) return descriptionOption(error);
+    return commandOption(error);
+  }
+
+  bool commandOption(std::string* error) {
+    using K = CommandKind;
+    if (name_ == "--secure" && takes({K::kInfo, K::kVerify, K::kExtract})) {
+      return flag(&options_->assumeSecure, error);
+    }
+    if (name_ == "--json" && takes({K::kInfo, K::kList, K::kVerify, K::kDiff, K::kTrusted,
+                                    K::kSimulate})) {
+      return flag(&options_->json, error);
+    }
+    if (name_ == "--digest" && takes({K::kList})) return flag(&options_->digests, error);
+    if (name_ == "--no-verify" && takes({K::kExtract})) return flag(&options_->noVerify, error);
+    if (name_ == "--trust" && takes({K::kInfo, K::kVerify, K::kExtract})) {
+      options_->trustFiles.emplace_back();
+      return value(&options_->trustFiles.back(), error);
+    }
+    if ((name_ == "-o" || name_ == "--output") && takes({K::kKeygen, K::kResign})) {
+      return value(&options_->output, error);
+    }
+    if (name_ == "--scheme" && takes({K::kKeygen})) return value(&options_->scheme, error);
+    if (name_ == "--stream" && takes({K::kSimulate})) return value(&options_->streamFile, error);
+    if (name_ == "--installer" && takes({K::kSimulate})) return value(&options_->installer, error);
+    if (kind_ == K::kResign && signingOption(error)) return true;
+    if (!error->empty()) return false;
     return unknown(error);
+  }
+
+  bool takes(std::initializer_list<CommandKind> kinds) const {
+    return std::find(kinds.begin(), kinds.end(), kind_) != kinds.end();
+  }
+
+  // A bare option that takes no value.
+  bool flag(bool* target, std::string* error) {
+    if (hasInline_) {
+      *error = "option '" + name_ + "' takes no value";
+      return false;
+    }
+    return *target = true;
   }
 
   bool descriptionOption(std::string* error) {

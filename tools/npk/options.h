@@ -3,7 +3,8 @@
 // description key (description.h) is also an option of `build` and
 // `bundle`: "--version 7.1", "--depends 'routing >= 7.1'" (lists may be
 // given more than once), and the yes/no keys as bare flags ("--boot-image",
-// or "--boot-image=no").
+// or "--boot-image=no"). Which command takes which other option is fixed
+// in options.cc; any other option is a usage error.
 #ifndef NPK_OPTIONS_H_
 #define NPK_OPTIONS_H_
 
@@ -13,17 +14,39 @@
 
 #include "signing.h"
 
-enum class CommandKind { kBuild, kBundle, kInfo, kList, kVerify };
+enum class CommandKind {
+  kBuild,
+  kBundle,
+  kInfo,
+  kList,
+  kVerify,
+  kKeygen,
+  kPubkey,
+  kTrusted,
+  kExtract,
+  kResign,
+  kDiff,
+  kField,
+  kSimulate,
+};
 
 struct CommandOptions {
   bool help = false;
-  std::string output;           // -o, --output
+  std::string output;           // -o, --output (build, bundle, resign; keygen: a directory)
   std::string descriptionFile;  // -d, --description
   // Description fields from the command line, in the order given; they
   // are applied after the description file.
   std::vector<std::pair<std::string, std::string>> fields;
-  SigningOptions signing;       // --sign, --key, --legacy-key (build)
-  bool assumeSecure = false;    // --secure (info, verify)
+  SigningOptions signing;       // --sign, --key, --legacy-key (build, resign)
+  bool assumeSecure = false;    // --secure (info, verify, extract)
+  bool json = false;            // --json (info, ls, verify, diff, trusted, simulate)
+  bool digests = false;         // --digest (ls)
+  bool skipSpecial = false;     // --skip-special (build)
+  bool noVerify = false;        // --no-verify (extract)
+  std::vector<std::string> trustFiles;  // --trust (info, verify, extract)
+  std::string scheme;           // --scheme (keygen)
+  std::string streamFile;       // --stream (simulate)
+  std::string installer;        // --installer (simulate)
   std::vector<std::string> operands;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "file_tree.h"
 #include "package/content_stream.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
@@ -18,10 +19,18 @@ std::string partPlace(const PackageReader& reader) {
          std::to_string(reader.partOffset() - 6);
 }
 
+std::string specialEntryWarning(const ContentEntry& entry) {
+  std::string kind = specialKind(entry.mode);
+  if (kind.empty()) return std::string();
+  return "the file tree holds the " + kind + " '" + entry.path +
+         "', which the installer does not create (it installs regular files only)";
+}
+
 // What the installer's extraction would find wrong with the file tree of
 // the current type-4 part; empty when nothing. Reads every extracted byte
 // so that the tree is consumed, and digested, as an installation does.
-std::string fileTreeFault(PackageReader& reader) {
+// Entries the installer passes over go to *warnings.
+std::string fileTreeFault(PackageReader& reader, std::vector<std::string>* warnings) {
   ContentWalker walker(reader);
   ContentEntry entry;
   char data[kDataChunk];
@@ -29,6 +38,8 @@ std::string fileTreeFault(PackageReader& reader) {
     WalkStep step = walker.next(&entry);
     if (step == WalkStep::kEnd) return std::string();
     if (step == WalkStep::kBroken) return "the file tree is broken: an entry ends early";
+    std::string warning = specialEntryWarning(entry);
+    if (!warning.empty()) warnings->push_back(warning);
     if (!entry.extracted()) continue;
     if (!isSafeEntryPath(entry.path)) {
       return "the file tree holds the unsafe path '" + entry.path + "'";
@@ -44,8 +55,8 @@ std::string fileTreeFault(PackageReader& reader) {
 
 class StreamChecker {
  public:
-  StreamChecker(std::streambuf* source, bool assumeSecure)
-      : reader_(source, true, nullptr), assumeSecure_(assumeSecure) {
+  StreamChecker(std::streambuf* source, bool assumeSecure, const KeyRing& keys)
+      : reader_(source, true, nullptr), assumeSecure_(assumeSecure), keys_(keys) {
     reader_.wantedTypes = {kPartPackageHeader, kPartBundleHeader, kPartBundleMembers,
                            kPartArchitecture,  kPartDependencies, kPartProvides,
                            kPartConflicts,     kPartSquashfsImage, kPartFileContainer,
@@ -105,7 +116,7 @@ class StreamChecker {
     }
     if (reader_.currentType() == kPartSquashfsImage) reader_.nextPart();
     if (reader_.currentType() == kPartFileContainer) {
-      std::string fault = fileTreeFault(reader_);
+      std::string fault = fileTreeFault(reader_, &verdict.warnings);
       if (verdict.fault.empty()) verdict.fault = fault;
       reader_.nextPart();
     }
@@ -116,7 +127,9 @@ class StreamChecker {
   }
 
   void judgeSignature(PackageVerdict* verdict) {
-    verdict->check = checkPackageSignature(reader_, verdict->header);
+    verdict->check = checkPackageSignature(reader_, verdict->header, keys_.keys);
+    verdict->ed25519Key = keys_.ed25519Name();
+    verdict->legacyKey = keys_.legacyName();
     if (assumeSecure_ && verdict->check.verdict == SignatureVerdict::kAcceptedLegacy) {
       verdict->check.verdict = SignatureVerdict::kLegacyWhileSecure;
     }
@@ -141,24 +154,36 @@ class StreamChecker {
 
   PackageReader reader_;
   bool assumeSecure_;
+  const KeyRing& keys_;
   StreamVerdict verdict_;
 };
 
 std::string digestName(bool sha256) { return sha256 ? "SHA-256 digest" : "SHA-1 digest"; }
 
-std::string ed25519Finding(const SignatureCheck& check) {
+const char kNoKey[] = "none";
+
+std::string ed25519Finding(const SignatureCheck& check, const std::string& key) {
   if (check.bytesUsed < kFullSignatureSize) return "no Ed25519 signature in a 68-byte part";
   if (!check.digestIsSha256) return "Ed25519 is not checked over a SHA-1 digest";
-  return "the Ed25519 signature does not match";
+  if (key == kNoKey) return "no Ed25519 key is trusted";
+  return "the Ed25519 signature does not match key " + key;
 }
 
-std::string signatureText(const SignatureCheck& check, const PackageInfo& header) {
+std::string legacyFinding(const std::string& key) {
+  if (key == kNoKey) return "no legacy key is trusted";
+  return "the legacy signature does not match key " + key;
+}
+
+std::string signatureText(const PackageVerdict& verdict) {
+  const SignatureCheck& check = verdict.check;
+  const PackageInfo& header = verdict.header;
   std::string digest = digestName(check.digestIsSha256);
+  std::string legacyKey = ", key " + verdict.legacyKey;
   switch (check.verdict) {
     case SignatureVerdict::kAcceptedEd25519:
-      return "accepted: Ed25519 signature, " + digest;
+      return "accepted: Ed25519 signature, " + digest + ", key " + verdict.ed25519Key;
     case SignatureVerdict::kAcceptedLegacy:
-      return "accepted: legacy signature, " + digest;
+      return "accepted: legacy signature, " + digest + legacyKey;
     case SignatureVerdict::kDigestOff:
       return "refused: the package was read without a digest";
     case SignatureVerdict::kNoSignaturePart:
@@ -170,12 +195,13 @@ std::string signatureText(const SignatureCheck& check, const PackageInfo& header
       return "refused: the file ends inside the signature part";
     case SignatureVerdict::kNoValidSignature:
       return "refused: no valid signature under either scheme (" + digest + "; " +
-             ed25519Finding(check) + "; the legacy signature does not match)";
+             ed25519Finding(check, verdict.ed25519Key) + "; " + legacyFinding(verdict.legacyKey) +
+             ")";
     case SignatureVerdict::kLegacyOutsideWindows:
-      return "refused: valid legacy signature (" + digest +
+      return "refused: valid legacy signature (" + digest + legacyKey +
              "), but the legacy scheme is not allowed for version " + versionText(header.version);
     case SignatureVerdict::kLegacyWhileSecure:
-      return "refused: valid legacy signature (" + digest +
+      return "refused: valid legacy signature (" + digest + legacyKey +
              "), but the legacy scheme is not allowed while " + paths::kSecureMarker + " exists";
   }
   return "refused";
@@ -191,8 +217,8 @@ bool StreamVerdict::accepted() const {
   return true;
 }
 
-StreamVerdict verifyStream(std::streambuf* source, bool assumeSecure) {
-  return StreamChecker(source, assumeSecure).run();
+StreamVerdict verifyStream(std::streambuf* source, bool assumeSecure, const KeyRing& keys) {
+  return StreamChecker(source, assumeSecure, keys).run();
 }
 
 ScannedHeaders scanHeaders(std::streambuf* source) {
@@ -219,8 +245,29 @@ ScannedHeaders scanHeaders(std::streambuf* source) {
   return scanned;
 }
 
+std::vector<SignatureLine> signatureLines(const StreamVerdict& verdict) {
+  std::vector<SignatureLine> lines;
+  for (const PackageVerdict& package : verdict.packages) {
+    SignatureLine line;
+    line.subject = &package.header;
+    line.role = verdict.isBundle ? "member" : "package";
+    line.accepted = package.accepted();
+    if (package.check.verdict == SignatureVerdict::kAcceptedEd25519) {
+      line.scheme = "ed25519";
+      line.key = package.ed25519Key;
+    } else if (package.check.verdict == SignatureVerdict::kAcceptedLegacy) {
+      line.scheme = "legacy";
+      line.key = package.legacyKey;
+    }
+    if (package.digestKnown) line.digest = package.digestIsSha256 ? "sha256" : "sha1";
+    line.text = verdictText(package);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 std::string verdictText(const PackageVerdict& verdict) {
-  std::string signature = signatureText(verdict.check, verdict.header);
+  std::string signature = signatureText(verdict);
   if (verdict.fault.empty()) return signature;
   return "refused: " + verdict.fault + " (signature " + signature + ")";
 }

@@ -4,7 +4,7 @@
 // verifyStream follows the installation of a stream: the same wanted part
 // types, the same digest (restarted at each package header, switched to
 // SHA-256 by a marker part), the file tree walked as extraction walks it,
-// and the signature checked under the built-in keys. Besides signature
+// and the signature checked under the built-in keys or a key ring given. Besides signature
 // verdicts it reports what else makes the installer call a package
 // broken: an unreadable header, an unsafe name or entry path, a broken
 // file tree, parts after the signature of a standalone package, a bundle
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "key_ring.h"
 #include "package/signature.h"
 #include "pdb/package.h"
 
@@ -33,6 +34,12 @@ struct PackageVerdict {
   // Why the installer would call the package broken apart from its
   // signature; empty when nothing else is wrong.
   std::string fault;
+  // Entries of the file tree the installer passes over without creating
+  // them (links, devices, FIFOs, sockets), one sentence each.
+  std::vector<std::string> warnings;
+  // Names of the keys the signature was checked against (key_ring.h).
+  std::string ed25519Key;
+  std::string legacyKey;
 
   bool accepted() const { return check.accepted() && fault.empty(); }
 };
@@ -50,7 +57,8 @@ struct StreamVerdict {
 
 // Reads `source` from its current position. With `assumeSecure`, a legacy
 // signature is judged as if "/ram/SECURE" existed.
-StreamVerdict verifyStream(std::streambuf* source, bool assumeSecure);
+StreamVerdict verifyStream(std::streambuf* source, bool assumeSecure,
+                           const KeyRing& keys = builtInKeyRing());
 
 struct ScannedHeaders {
   bool readable = false;
@@ -63,8 +71,23 @@ struct ScannedHeaders {
 ScannedHeaders scanHeaders(std::streambuf* source);
 
 // The signature verdict and, for a refused package, the reason, in one
-// line: "accepted: Ed25519 signature, SHA-256 digest", "refused: no
-// signature part", ...
+// line, naming the keys checked: "accepted: Ed25519 signature, SHA-256
+// digest, key ed25519:1f0c...", "refused: no signature part", ...
 std::string verdictText(const PackageVerdict& verdict);
+
+// One signature verdict of a file as `npk info` and `npk verify` show it,
+// in text and in JSON. Every package and bundle member has one.
+struct SignatureLine {
+  const PackageInfo* subject = nullptr;  // points into the StreamVerdict
+  const char* role = "package";          // "package" or "member"
+  bool accepted = false;
+  std::string scheme;  // "ed25519" or "legacy" when accepted, else ""
+  std::string key;     // the accepting key's name, else ""
+  std::string digest;  // "sha256", "sha1", or "" when none was finished
+  std::string text;    // verdictText
+};
+
+// The verdicts of `verdict` in file order; valid while `verdict` lives.
+std::vector<SignatureLine> signatureLines(const StreamVerdict& verdict);
 
 #endif  // NPK_PACKAGE_INSPECTOR_H_

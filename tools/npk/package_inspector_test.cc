@@ -12,6 +12,10 @@
 namespace {
 
 const PackageVersion k72 = 0x07020000;
+// The fingerprints of the development keys, which the built-in keys of a
+// development build are.
+#define kDevEd ", key ed25519:a86d62b6c74eeb42"
+#define kDevLegacy ", key legacy:a0d6640dbbfd5522"
 const PackageVersion k71Beta3 = 0x07016203;
 
 StreamVerdict verify(const std::string& file, bool assumeSecure = false) {
@@ -61,13 +65,13 @@ class HandMadePackage {
 };
 
 TEST(NpkPackageInspector, NamesTheSchemeThatAccepts) {
-  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest",
+  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest" kDevEd,
             verdictOf(build("a", k72, true, true, false)));
-  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest",
+  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest" kDevEd,
             verdictOf(build("a", k72, true, true, true)));
-  EXPECT_EQ("accepted: legacy signature, SHA-1 digest",
+  EXPECT_EQ("accepted: legacy signature, SHA-1 digest" kDevLegacy,
             verdictOf(build("a", k71Beta3, false, false, true)));
-  EXPECT_EQ("accepted: legacy signature, SHA-256 digest",
+  EXPECT_EQ("accepted: legacy signature, SHA-256 digest" kDevLegacy,
             verdictOf(build("a", k71Beta3, true, false, true)));
   StreamVerdict verdict = verify(build("a", k72, true, true, false));
   EXPECT_TRUE(verdict.accepted());
@@ -84,14 +88,15 @@ TEST(NpkPackageInspector, TellsUnsignedShortTamperedAndForeignSignaturesApart) {
   EXPECT_EQ("refused: signature part too short (67 bytes, at least 68 needed)",
             verdictOf(HandMadePackage("a").signedWith(both, 67)));
   // 131 bytes: only the legacy part is used, and 7.2 may not use it.
-  EXPECT_EQ("refused: valid legacy signature (SHA-256 digest), but the legacy scheme is not "
+  EXPECT_EQ("refused: valid legacy signature (SHA-256 digest" kDevLegacy "), but the legacy scheme is not "
             "allowed for version 7.2",
             verdictOf(HandMadePackage("a").signedWith(both, 131)));
 
   std::string tampered = build("a", k72, true, true, false, {{0100644, 0, "x", "data", {}}});
   tampered[40] ^= 1;  // the build time in the header record
   EXPECT_EQ("refused: no valid signature under either scheme (SHA-256 digest; the Ed25519 "
-            "signature does not match; the legacy signature does not match)",
+            "signature does not match key ed25519:a86d62b6c74eeb42; the legacy signature does not "
+            "match key legacy:a0d6640dbbfd5522)",
             verdictOf(tampered));
 
   PackageSigner foreign;
@@ -100,25 +105,27 @@ TEST(NpkPackageInspector, TellsUnsignedShortTamperedAndForeignSignaturesApart) {
   std::string error;
   ASSERT_TRUE(foreign.setEd25519Key(seed, &error)) << error;
   EXPECT_EQ("refused: no valid signature under either scheme (SHA-256 digest; the Ed25519 "
-            "signature does not match; the legacy signature does not match)",
+            "signature does not match key ed25519:a86d62b6c74eeb42; the legacy signature does not "
+            "match key legacy:a0d6640dbbfd5522)",
             verdictOf(HandMadePackage("a").signedWith(foreign, 132)));
 }
 
 TEST(NpkPackageInspector, ExplainsWhyAValidLegacySignatureIsRefused) {
-  EXPECT_EQ("refused: valid legacy signature (SHA-1 digest), but the legacy scheme is not "
+  EXPECT_EQ("refused: valid legacy signature (SHA-1 digest" kDevLegacy "), but the legacy scheme is not "
             "allowed for version 7.2",
             verdictOf(build("a", k72, false, false, true)));
-  EXPECT_EQ("refused: valid legacy signature (SHA-1 digest), but the legacy scheme is not "
+  EXPECT_EQ("refused: valid legacy signature (SHA-1 digest" kDevLegacy "), but the legacy scheme is not "
             "allowed while /ram/SECURE exists",
             verdictOf(build("a", k71Beta3, false, false, true), true));
   // Ed25519 stands whatever /ram/SECURE says.
-  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest",
+  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest" kDevEd,
             verdictOf(build("a", k71Beta3, true, true, true), true));
   // Both schemes over SHA-1, the legacy half damaged: Ed25519 is never tried.
   std::string file = build("a", k72, false, true, true);
   file[file.size() - 132 + 40] ^= 1;
   EXPECT_EQ("refused: no valid signature under either scheme (SHA-1 digest; Ed25519 is not "
-            "checked over a SHA-1 digest; the legacy signature does not match)",
+            "checked over a SHA-1 digest; the legacy signature does not match key "
+            "legacy:a0d6640dbbfd5522)",
             verdictOf(file));
 }
 
@@ -146,13 +153,13 @@ TEST(NpkPackageInspector, ReportsWhatElseMakesThePackageBroken) {
 
   FileTreeEntry cut{0100644, 0, "x", "data", 5u};
   EXPECT_EQ("refused: the file tree is broken: the data of 'x' ends early (signature accepted: "
-            "Ed25519 signature, SHA-256 digest)",
+            "Ed25519 signature, SHA-256 digest" kDevEd ")",
             verdictOf(build("a", k72, true, true, false, {cut})));
   EXPECT_EQ("refused: the file tree holds the unsafe path '../x' (signature accepted: Ed25519 "
-            "signature, SHA-256 digest)",
+            "signature, SHA-256 digest" kDevEd ")",
             verdictOf(build("a", k72, true, true, false, {{0100644, 0, "../x", "", {}}})));
   // Entries that are not extracted may carry any path.
-  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest",
+  EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest" kDevEd,
             verdictOf(build("a", k72, true, true, false, {{0100644, 1, "../x", "", {}}})));
   EXPECT_EQ(std::vector<std::string>{"no package or bundle header"}, verify("").problems);
 }
@@ -178,18 +185,19 @@ TEST(NpkPackageInspector, ChecksEachBundleMemberOnItsOwnBytes) {
   EXPECT_EQ("bun", verdict.bundle.name);
   EXPECT_EQ(1u, verdict.memberList.size());
   EXPECT_TRUE(verdict.accepted());
-  EXPECT_EQ("accepted: legacy signature, SHA-1 digest", verdictText(verdict.packages[0]));
+  EXPECT_EQ("accepted: legacy signature, SHA-1 digest" kDevLegacy, verdictText(verdict.packages[0]));
 
   // After a member with the marker the digest stays SHA-256.
   verdict = verify(bundleOf({a, legacy}));
   EXPECT_EQ("refused: no valid signature under either scheme (SHA-256 digest; no Ed25519 "
-            "signature in a 68-byte part; the legacy signature does not match)",
+            "signature in a 68-byte part; the legacy signature does not match key "
+            "legacy:a0d6640dbbfd5522)",
             verdictText(verdict.packages[1]));
   EXPECT_FALSE(verdict.accepted());
 
   std::string named = build("bun", k72, true, true, false);
   EXPECT_EQ("refused: the member bears the bundle's name (signature accepted: Ed25519 "
-            "signature, SHA-256 digest)",
+            "signature, SHA-256 digest" kDevEd ")",
             verdictText(verify(bundleOf({named})).packages[0]));
   EXPECT_EQ(std::vector<std::string>{"the bundle holds no member package"},
             verify(bundleOf({})).problems);

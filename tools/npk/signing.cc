@@ -50,11 +50,18 @@ bool findDevelopmentKey(const char* name, std::string* path, std::string* error)
   return false;
 }
 
-bool keyFileFor(const std::string& named, const char* developmentName, std::string* path,
-                std::string* error) {
+bool keyFileFor(const SigningOptions& options, const std::string& named,
+                const char* developmentName, std::string* path, std::string* error) {
   if (!named.empty()) {
     *path = named;
     return true;
+  }
+  if (!options.developmentKeysAllowed) {
+    *error = std::string("this build's installer does not trust the development keys, so npk "
+                         "does not sign with ") +
+             developmentName + " unless it is named; name your key with " +
+             (developmentName == std::string(kEd25519KeyName) ? "--key" : "--legacy-key");
+    return false;
   }
   return findDevelopmentKey(developmentName, path, error);
 }
@@ -98,13 +105,13 @@ bool prepareSigner(const SigningOptions& options, PackageSigner* signer, bool* s
   *sign = schemes != kSignNone;
   std::string path;
   if (schemes & kSignEd25519) {
-    if (!keyFileFor(options.ed25519KeyFile, kEd25519KeyName, &path, error) ||
+    if (!keyFileFor(options, options.ed25519KeyFile, kEd25519KeyName, &path, error) ||
         !signer->loadEd25519Key(path, error)) {
       return false;
     }
   }
   if (schemes & kSignLegacy) {
-    if (!keyFileFor(options.legacyKeyFile, kLegacyKeyName, &path, error) ||
+    if (!keyFileFor(options, options.legacyKeyFile, kLegacyKeyName, &path, error) ||
         !signer->loadLegacyKey(path, error)) {
       return false;
     }

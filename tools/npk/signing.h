@@ -7,6 +7,9 @@
 //   <directory of the npk program>/../keys   (the build tree)
 //   <directory of the npk program>/../share/npk/keys
 //   the keys/ directory of the source tree npk was built from
+// A build whose installer trusts other keys than the development keys
+// never signs with a development key unless it is named: a scheme without
+// a named key file is then refused.
 #ifndef NPK_SIGNING_H_
 #define NPK_SIGNING_H_
 
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "package/signer.h"
+#include "package/trusted_keys.h"
 
 enum SigningScheme : unsigned {
   kSignNone = 0,
@@ -27,6 +31,8 @@ struct SigningOptions {
   std::optional<unsigned> schemes;
   std::string ed25519KeyFile;
   std::string legacyKeyFile;
+  // Whether a scheme without a named key file may take the development key.
+  bool developmentKeysAllowed = trustsDevelopmentKeys();
 };
 
 // "ed25519", "legacy", "both" or "none".
