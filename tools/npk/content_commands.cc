@@ -1,7 +1,7 @@
 // `npk extract`, `npk resign`, `npk diff` and `npk field`.
 #include "command_context.h"
 #include "commands.h"
-#include "console/console.h"
+#include "pdb/display_name.h"
 #include "file_io.h"
 #include "json_writer.h"
 #include "key_ring.h"
