@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "commit/change_set.h"
+#include "commit/journal.h"
 #include "driver/commit_mode.h"
 #include "driver/install_run.h"
 #include "driver/stream_install.h"
@@ -115,6 +116,10 @@ int runInstaller(int argc, char** argv) {
   RunSettings settings;
   if (readArguments(argc, argv, &settings) == ArgumentsResult::Exit) return 0;
   if (!enterRoot(settings.rootDirectory)) return 1;
+  // A commit that a crash or power cut interrupted is finished before
+  // anything reads the database; its notice obeys -q.
+  db.quiet = settings.quiet;
+  recoverInterruptedRun(FileSystem::real());
   db.openRepository(settings.quiet, systemArchitecture());
   return runMode(db, settings);
 }

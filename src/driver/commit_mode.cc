@@ -5,6 +5,7 @@
 
 #include "commit/change_set.h"
 #include "commit/commit_paths.h"
+#include "commit/journal.h"
 #include "pdb/paths.h"
 
 namespace {
@@ -17,6 +18,7 @@ const char kSpinnerErase[] = "\b \n";
 }  // namespace
 
 void runCommitMode() {
+  recoverInterruptedRun(FileSystem::real());
   ChangeSet changes;
   // Whatever could be read is applied; a missing manifest applies nothing.
   changes.readManifest(paths::kManifest);
@@ -28,6 +30,7 @@ void runCommitMode() {
 }
 
 void runCancelMode() {
+  recoverInterruptedRun(FileSystem::real());
   ChangeSet changes;
   changes.readManifest(paths::kManifest);
   changes.cancel();
