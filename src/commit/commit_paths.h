@@ -18,6 +18,8 @@ const char kDatabaseRoot[] = "/flash/var/pdb/";
 // format. It exists from before the first change until after the last one
 // is flushed.
 const char kJournal[] = "/flash/var/pdb/.journal";
+// The journal being written, before it is renamed into place.
+const char kJournalTemporary[] = "/flash/var/pdb/.journal.new";
 // Present once every copy across file systems sits beside its target and
 // is flushed: from then on the changes themselves are being applied.
 const char kJournalApplying[] = "/flash/var/pdb/.journal-applying";

@@ -10,8 +10,6 @@
 
 namespace {
 
-const char kJournalTemporary[] = "/flash/var/pdb/.journal.new";
-
 void printSystemError(const char* prefix, int error) {
   fprintf(stderr, "%s: %s\n", prefix, strerror(error));
 }
@@ -79,21 +77,21 @@ bool DurableCommit::writeJournal() {
   // half installed that the next run would read.
   FileStatus database;
   if (fs_.status(journalDirectory(), &database) != 0 || !database.isDirectory) return false;
-  if (int error = fs_.writeFile(kJournalTemporary, manifestText(entries_))) {
+  if (int error = fs_.writeFile(paths::kJournalTemporary, manifestText(entries_))) {
     printSystemError("journal", error);
-    fs_.unlink(kJournalTemporary);
+    fs_.unlink(paths::kJournalTemporary);
     return false;
   }
   // The staged files and the journal reach the disk before the journal
   // names them.
-  std::vector<std::string> flushed = {kJournalTemporary};
+  std::vector<std::string> flushed = {paths::kJournalTemporary};
   for (const auto& entry : entries_) {
     if (isMove(entry.second.kind)) flushed.push_back(entry.second.source);
   }
   flushDevicesOf(flushed);
-  if (int error = fs_.rename(kJournalTemporary, paths::kJournal)) {
+  if (int error = fs_.rename(paths::kJournalTemporary, paths::kJournal)) {
     printSystemError("journal", error);
-    fs_.unlink(kJournalTemporary);
+    fs_.unlink(paths::kJournalTemporary);
     return false;
   }
   fs_.flushFile(journalDirectory());

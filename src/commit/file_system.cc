@@ -166,6 +166,11 @@ int replaceFile(FileSystem& fs, const std::string& path, const std::string& cont
   return 0;
 }
 
+void removeStaleReplacement(FileSystem& fs, const std::string& path) {
+  std::string temporary = temporaryBeside(path);
+  if (fs.exists(temporary)) fs.unlink(temporary);
+}
+
 FileSystem& FileSystem::real() {
   static RealFileSystem* fs = new RealFileSystem;
   return *fs;

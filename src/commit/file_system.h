@@ -87,4 +87,7 @@ std::string temporaryBeside(const std::string& path);
 // never truncated: a cut leaves the old or the new content. 0 or the error.
 int replaceFile(FileSystem& fs, const std::string& path, const std::string& content);
 
+// Deletes what a replaceFile of `path` cut short left beside it.
+void removeStaleReplacement(FileSystem& fs, const std::string& path);
+
 #endif  // COMMIT_FILE_SYSTEM_H_

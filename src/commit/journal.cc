@@ -75,8 +75,10 @@ void removeUnnamed(FileSystem& fs, const std::string& directory, const std::set<
 JournalOutcome finishInterruptedCommit(FileSystem& fs) {
   JournalOutcome outcome;
   if (!fs.exists(paths::kJournal)) {
-    // A marker without its journal belongs to a commit that completed.
+    // A marker without its journal belongs to a commit that completed; a
+    // journal never renamed into place belongs to one that changed nothing.
     if (fs.exists(paths::kJournalApplying)) fs.unlink(paths::kJournalApplying);
+    if (fs.exists(paths::kJournalTemporary)) fs.unlink(paths::kJournalTemporary);
     return outcome;
   }
   outcome.found = true;
@@ -113,6 +115,7 @@ void removeOrphanedStagedFiles(FileSystem& fs) {
   addNamedSources(fs, paths::kJournal, &named);
   removeUnnamed(fs, paths::kStagingDir, named, false);
   removeUnnamed(fs, paths::kRamDir, named, true);
+  removeStaleReplacement(fs, paths::kManifest);
   FileStatus old;
   if (fs.status(paths::kOldStreamImage, &old) == 0 && old.isRegularFile) {
     fs.unlink(paths::kOldStreamImage);

@@ -13,6 +13,7 @@
 #include "driver/stream_install.h"
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"
+#include "pdb/paths.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ int runInstaller(int argc, char** argv) {
   // anything reads the database; its notice obeys -q.
   db.quiet = settings.quiet;
   recoverInterruptedRun(FileSystem::real());
+  removeStaleReplacement(FileSystem::real(), paths::kPostlog);
   db.openRepository(settings.quiet, systemArchitecture());
   return runMode(db, settings);
 }

@@ -15,10 +15,15 @@ const char kFinishing[] = "finishing install... ";
 // Erases the last spinner character.
 const char kSpinnerErase[] = "\b \n";
 
+void recover() {
+  recoverInterruptedRun(FileSystem::real());
+  removeStaleReplacement(FileSystem::real(), paths::kPostlog);
+}
+
 }  // namespace
 
 void runCommitMode() {
-  recoverInterruptedRun(FileSystem::real());
+  recover();
   ChangeSet changes;
   // Whatever could be read is applied; a missing manifest applies nothing.
   changes.readManifest(paths::kManifest);
@@ -30,7 +35,7 @@ void runCommitMode() {
 }
 
 void runCancelMode() {
-  recoverInterruptedRun(FileSystem::real());
+  recover();
   ChangeSet changes;
   changes.readManifest(paths::kManifest);
   changes.cancel();
