@@ -163,6 +163,9 @@ void DurableCommit::abandon() {
     std::string copy = copyBeside(entry.first);
     if (fs_.exists(copy)) fs_.unlink(copy);
   }
+  // Only the journal leads the next run to these copies: they must be gone
+  // for good before it is.
+  flushTargets();
   deleteJournal();
 }
 
