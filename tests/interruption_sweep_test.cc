@@ -105,6 +105,8 @@ struct Scenario {
   // What the system starts next.
   std::function<void(const RouterRoot&)> nextRun;
   bool smallFlash = false;
+  // "/ram" is emptied after the kill, as a power cut empties it.
+  bool ramLost = false;
 };
 
 ProgramRun streamRun(const RouterRoot& root, const std::string& bytes,
@@ -173,6 +175,9 @@ std::vector<Scenario> scenarios() {
                 streamUpgrade, bootRun};
   full.smallFlash = true;
   all.push_back(full);
+  full.name = "stream upgrade, flash nearly full, /ram lost";
+  full.ramLost = true;
+  all.push_back(full);
   all.push_back({"scheduled uninstall",
                  [](const RouterRoot& root) {
                    installedBaseAndWeb(root);
@@ -229,11 +234,19 @@ class PointRoot {
   std::unique_ptr<ScopedTmpfs> disk_, ram_, flash_;
 };
 
+void emptyRam(const RouterRoot& root) {
+  for (const auto& entry : std::filesystem::directory_iterator(root.host("/ram"))) {
+    std::filesystem::remove_all(entry.path());
+  }
+}
+
 struct Tally {
   int points = 0;
   int old = 0;
   int fresh = 0;
   int wholeMixed = 0;
+  // Broken points by what is wrong (a point may count in several).
+  int mixedPackage = 0, leftBehind = 0, logLost = 0;
   std::vector<std::string> failures;
 };
 
@@ -275,6 +288,9 @@ void judge(const RouterRoot& root, const std::map<std::string, std::string>& old
     problems += "old log lines lost: " + root.read("/flash/postlog") + "\n";
   }
   ++tally->points;
+  if (problems.find(" is mixed") != std::string::npos) ++tally->mixedPackage;
+  if (problems.find("left ") != std::string::npos) ++tally->leftBehind;
+  if (problems.find("old log lines lost") != std::string::npos) ++tally->logLost;
   if (!problems.empty()) {
     tally->failures.push_back(point + ":\n" + problems);
   } else if (oldCount == static_cast<int>(old.size()) - 1) {
@@ -319,27 +335,38 @@ TEST_P(InterruptionSweep, EveryPointEndsWhole) {
                                                                    : killAtCallLibrary()}};
       ProgramRun run = scenario.run(point.root, env);
       if (run.status != 128 + SIGKILL) break;  // the run completed: the sweep is done
+      if (scenario.ramLost) emptyRam(point.root);
       scenario.nextRun(point.root);
-      judge(point.root, old, fresh, std::string("killed ") + when + " call " + std::to_string(call),
-            &tally);
+      std::string name = std::string("killed ") + when + " call " + std::to_string(call);
+      int oldBefore = tally.old;
+      judge(point.root, old, fresh, name, &tally);
+      if (scenario.ramLost && tally.old > oldBefore) {
+        // What could not be finished is installed by the next attempt.
+        scenario.run(point.root, {});
+        scenario.nextRun(point.root);
+        if (partsOf(point.root) != fresh) tally.failures.push_back(name + ": not repaired\n");
+      }
       ASSERT_LT(call, 5000) << "the run never completes";
     }
   }
   std::cout << "[ sweep    ] " << scenario.name << ": " << tally.points << " points, " << tally.old
             << " old, " << tally.fresh << " new, " << tally.wholeMixed << " whole packages mixed, "
-            << tally.failures.size() << " broken" << std::endl;
+            << tally.failures.size() << " broken (" << tally.mixedPackage << " with a mixed package, "
+            << tally.leftBehind << " with debris, " << tally.logLost << " with old log lines lost)"
+            << std::endl;
   EXPECT_TRUE(tally.failures.empty()) << tally.failures.size() << " points broken; the first:\n"
                                       << tally.failures.front() << "the last:\n"
                                       << tally.failures.back();
 }
 
 std::string scenarioName(const ::testing::TestParamInfo<int>& info) {
-  static const char* const names[] = {"StreamUpgrade", "InstallRun",      "SafeRunThenCommit",
-                                      "Commit",        "FlashNearlyFull", "ScheduledUninstall"};
+  static const char* const names[] = {"StreamUpgrade",   "InstallRun",         "SafeRunThenCommit",
+                                      "Commit",          "FlashNearlyFull",    "FlashNearlyFullRamLost",
+                                      "ScheduledUninstall"};
   return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, InterruptionSweep, ::testing::Range(0, 6), scenarioName);
+INSTANTIATE_TEST_SUITE_P(Scenarios, InterruptionSweep, ::testing::Range(0, 7), scenarioName);
 
 }  // namespace
 }  // namespace testing_support

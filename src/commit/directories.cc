@@ -1,6 +1,7 @@
 #include "commit/directories.h"
 
 #include <errno.h>
+#include <limits.h>
 
 std::string parentDirectory(const std::string& path) {
   std::string parent = path;
@@ -34,6 +35,8 @@ void makeDirectories(FileSystem& fs, const std::string& directory) {
     prefix.append(directory, position, slash - position);
     position = slash;
     if (prefix == "/" || prefix.back() == '/') continue;
+    // The system takes no longer path: nothing deeper can be made.
+    if (prefix.size() >= PATH_MAX) return;
     fs.makeDirectory(prefix, 0777);
   }
 }
