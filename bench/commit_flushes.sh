@@ -36,7 +36,12 @@ strace -f -c -o "$work/strace" -e trace=fsync,fdatasync,syncfs,sync \
   "$installer" -r "$root" - <"$work/bench-7.2.npk" >/dev/null
 echo "flushes of one upgrade of $files files with $installer:"
 grep -E '^ *[0-9].*(fsync|fdatasync|syncfs|sync)$|total' "$work/strace" | awk '{print "  " $NF ": " $4}'
-echo "elapsed time of the upgrade, five runs:"
+fresh_root
+cp "$work/bench-7.2.npk" "$root/rw/pckg/.download/"
+strace -f -c -o "$work/strace" -e trace=fsync,fdatasync,syncfs,sync "$installer" -r "$root" >/dev/null
+echo "flushes of the same upgrade by an install run (post-install log included):"
+grep -E '^ *[0-9].*(fsync|fdatasync|syncfs|sync)$|total' "$work/strace" | awk '{print "  " $NF ": " $4}'
+echo "elapsed time of the stream upgrade, five runs:"
 for run in 1 2 3 4 5; do
   fresh_root
   /usr/bin/time -o "$work/time" -a -f '  %e s' "$installer" -r "$root" - <"$work/bench-7.2.npk" >/dev/null
