@@ -20,7 +20,7 @@ using namespace install_testing;
 
 const PackageVersion kV1 = finalVersion(7, 1);
 const PackageVersion kV2 = finalVersion(7, 2);
-const char kStreamCopy[] = "/flash/var/pdb/image";
+const char kStreamCopy[] = "/flash/var/pdb/.staging/image";
 
 ProgramRun installInto(const RouterRoot& root, const std::string& bytes, bool fromFile = false,
                        std::map<std::string, std::string> environment = {}) {

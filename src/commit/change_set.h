@@ -16,40 +16,22 @@
 // survive the run that wrote it. A change set read from a manifest owns
 // nothing: its moves come back as Move.
 //
-// Nothing here is atomic beyond what one rename gives: a commit that is cut
-// short leaves the targets it reached changed and the others as they were.
+// A commit is durable (DurableCommit): cut short by a crash or a power
+// cut, it is finished by the next run from its journal on flash. Staged
+// files for targets on the database's file system live in a hidden
+// staging directory there, so that nothing a cut run leaves looks like a
+// package and the next run can delete what nothing names.
 #ifndef COMMIT_CHANGE_SET_H_
 #define COMMIT_CHANGE_SET_H_
 
 #include <stdint.h>
 
 #include <fstream>
-#include <map>
-#include <set>
 #include <string>
 
+#include "commit/change_action.h"
+#include "commit/directories.h"
 #include "commit/file_system.h"
-
-enum class ChangeKind {
-  Move = 0,        // rename `source` onto the target; the source is not owned
-  MoveStaged = 1,  // rename the staged file `source` onto the target; owned
-  Symlink = 3,     // a symbolic link with the text `source` at the target
-  Remove = 4,      // remove the target; `source` is empty
-};
-
-struct ChangeAction {
-  ChangeKind kind = ChangeKind::Remove;
-  std::string source;
-};
-
-// Parent directory of `path`: trailing "/" removed, then the directory part
-// ("/a/b/" -> "/a", "/a" -> "/", "a" -> ".", "/" -> "/").
-std::string parentDirectory(const std::string& path);
-
-// Creates `directory` (mode 0777 less the umask) and, when that fails for
-// another reason than its existence, its missing ancestors first. Failures
-// are not reported.
-void makeDirectories(FileSystem& fs, const std::string& directory);
 
 // Where openStagedFile puts the staged file of `target`: for a non-zero
 // sizeHint, the nearest existing ancestor directory of the target when its
@@ -59,7 +41,7 @@ std::string chooseStagingDirectory(FileSystem& fs, const std::string& target, ui
 
 class ChangeSet {
  public:
-  typedef std::map<std::string, ChangeAction> Entries;
+  typedef ChangeEntries Entries;
   typedef Entries::const_iterator const_iterator;
 
   // `fs` must outlive the change set.
@@ -98,55 +80,42 @@ class ChangeSet {
   const_iterator begin() const { return entries_.begin(); }
   const_iterator end() const { return entries_.end(); }
 
-  // Applies every entry, always all of them; there is no result. In order:
-  // 1. In map order, removals and symbolic links. A directory loses its
-  //    visible entries, except the sources of this commit's moves, and is
-  //    then removed if that left it empty. A link gets its parents created
-  //    and the old target unlinked; a failed link prints
-  //    "symlink: <reason>" on standard error.
-  // 2. One flush of the file systems that hold the move sources, so that a
-  //    power cut never leaves a target renamed but without its data.
-  // 3. In map order, the moves: parents created, then one rename each; a
-  //    rename across file systems becomes a copy (spinner when `progress`),
-  //    the source staying; any other failure prints "rename: <reason>".
-  // The entries stay; the caller discards the change set.
+  // Applies every entry, always all of them, through DurableCommit; there
+  // is no result. Removals and links come before the moves, the moves onto
+  // database entries last; a failed link prints "symlink: <reason>", a
+  // failed move "rename: <reason>" on standard error. A move across file
+  // systems copies beside the target and renames, the source staying. The
+  // entries stay; the caller discards the change set.
   void commit(bool progress);
 
   // Deletes the staged files of all MoveStaged entries and empties the
   // change set. Targets are not touched; failures are ignored.
   void cancel();
 
-  // Manifest file: one line per entry in map order, each ended by a line
-  // feed, no header or trailer:
-  //   "U <target>"            Remove
-  //   "L <target> <text>"     Symlink
-  //   "M <target> <source>"   Move and MoveStaged
-  // A path holding a blank or a line feed cannot be carried.
+  // Manifest file: the line format of commit/manifest.h.
   //
-  // Writes the manifest. When it cannot be created or written completely,
-  // prints an error naming `path` and the reason, deletes the partial file,
-  // cancels the change set and returns false.
+  // Writes the manifest: a temporary file beside it, flushed, renamed over
+  // it. When it cannot be written completely, prints an error naming
+  // `path` and the reason, leaves any earlier manifest as it was, cancels
+  // the change set and returns false.
   bool writeManifest(const std::string& path);
 
   // Adds the entries of a manifest; "M" lines come back as Move. Reading
   // stops with true at an empty line or the end of the file; with false at
   // a line of fewer than two fields, an "L" or "M" line without its third
-  // field, or an over-long line; a read error gives true when anything was
-  // read. Lines with another first field are passed over. Fields are split
-  // at the first two blanks; the third runs to the end of the line. False
-  // when the file cannot be opened. Entries read before a stop stay.
+  // field, or an over-long line; with false and the error "refused
+  // manifest line \"%s\"" at a line naming a path that is not absolute or
+  // holds a ".." component. Lines with another first field are passed
+  // over. Fields are split at the first two blanks; the third runs to the
+  // end of the line. False when the file cannot be read. Entries read
+  // before a stop stay.
   bool readManifest(const std::string& path);
 
  private:
   // Deletes the staged file of `action` if the change set owns it.
   void releaseSource(const ChangeAction& action);
-  std::set<std::string> moveSources() const;
-  // Removes a file, or a directory after its visible entries except `keep`.
-  void applyRemoval(const std::string& target, const std::set<std::string>& keep);
-  void applySymlink(const std::string& target, const std::string& text);
-  void applyMove(const std::string& target, const std::string& source, bool progress);
-  void flushMoveSources();
-  bool readManifestLine(const std::string& line);
+  // The directory a staged file of `target` goes to.
+  std::string stagingDirectory(const std::string& target, uint64_t sizeHint);
 
   FileSystem& fs_;
   Entries entries_;

@@ -188,41 +188,78 @@ TEST(ChangeSetRecording, EraseDropsOneEntryAndItsStagedFile) {
 
 TEST(ChangeSetCommit, OrderFlushAndFailures) {
   FakeFileSystem fs;
+  fs.scriptStatus("/flash/var/pdb", 0, 9, true);
+  fs.scriptStatus("/flash", 0, 9, true);
+  fs.scriptStatus("/flash/var/pdb/.journal.new", 10, 9);
   fs.scriptStatus("/ram/tmp1", 10, 7);
   fs.scriptStatus("/ram/tmp2", 10, 7);
-  fs.scriptStatus("/rw/pckg/x.npk", 10, 8);
+  fs.scriptStatus("/flash/x.npk", 10, 9);
+  fs.scriptStatus("/flash/.a.commit-copy", 10, 9);
+  // No room for the copy of b, not even once the old b is gone.
+  fs.scriptError("copy", "/flash/.b.commit-copy", ENOSPC);
   fs.scriptError("rename", "/flash/b", EXDEV);
   fs.scriptError("rename", "/flash/c", EACCES);
-  fs.scriptError("symlink", "/flash/link", EPERM);
+  fs.scriptError("symlink", "/flash/.link.commit-copy", EPERM);
   fs.scriptError("mkdir", "/flash", EEXIST);
+  fs.scriptError("mkdir", "/flash/var/pdb", EEXIST);
   ChangeSet changes(fs);
   changes.put("/flash/a", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp1"});
   changes.put("/flash/b", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp2"});
-  changes.put("/flash/c", ChangeAction{ChangeKind::Move, "/rw/pckg/x.npk"});
+  changes.put("/flash/c", ChangeAction{ChangeKind::Move, "/flash/x.npk"});
   changes.put("/flash/d", ChangeAction{ChangeKind::Remove, ""});
   changes.put("/flash/link", ChangeAction{ChangeKind::Symlink, "/flash/a"});
+  changes.put("/flash/var/pdb/p/version", ChangeAction{ChangeKind::MoveStaged, "/flash/x.v"});
   testing::internal::CaptureStderr();
   changes.commit(true);
   EXPECT_EQ("symlink: Operation not permitted\nrename: Permission denied\n",
             testing::internal::GetCapturedStderr());
   std::vector<std::string> expected = {
+      // The journal, flushed with the move sources' file systems before it
+      // is renamed into place; nothing changed yet.
+      "write /flash/var/pdb/.journal.new",
+      "syncfs /flash/var/pdb/.journal.new",
+      "syncfs /ram/tmp1",
+      "rename /flash/var/pdb/.journal from /flash/var/pdb/.journal.new",
+      "fsync /flash/var/pdb",
+      // Copies across file systems beside their targets, then flushed.
+      "mkdir /flash",
+      "copy /flash/.a.commit-copy from /ram/tmp1 spinning",
+      "mkdir /flash",
+      "copy /flash/.b.commit-copy from /ram/tmp2 spinning",
+      "unlink /flash/.b.commit-copy",
+      "mkdir /flash",
+      "mkdir /flash/var/pdb/p",
+      "syncfs /flash/.a.commit-copy",
+      "write /flash/var/pdb/.journal-applying",
+      "fsync /flash/var/pdb",
+      // Removals and links; a link is made beside its target and renamed.
       "unlink /flash/d",
       "mkdir /flash",
-      "unlink /flash/link",
-      "symlink /flash/link to /flash/a",
-      // One flush per file system of the move sources, before any rename.
-      "syncfs /ram/tmp1",
-      "syncfs /rw/pckg/x.npk",
+      "unlink /flash/.link.commit-copy",
+      "symlink /flash/.link.commit-copy to /flash/a",
+      "unlink /flash/.link.commit-copy",
+      // Moves, the database entry last.
       "mkdir /flash",
-      "rename /flash/a from /ram/tmp1",
+      "rename /flash/a from /flash/.a.commit-copy",
       "mkdir /flash",
       "rename /flash/b from /ram/tmp2",
-      "copy /flash/b from /ram/tmp2 spinning",
+      "copy /flash/.b.commit-copy from /ram/tmp2 spinning",
+      "unlink /flash/.b.commit-copy",
+      "unlink /flash/b",
+      "copy /flash/.b.commit-copy from /ram/tmp2 spinning",
+      "unlink /flash/.b.commit-copy",
       "mkdir /flash",
-      "rename /flash/c from /rw/pckg/x.npk",
+      "rename /flash/c from /flash/x.npk",
+      "mkdir /flash/var/pdb/p",
+      "rename /flash/var/pdb/p/version from /flash/x.v",
+      // Everything flushed, then the journal goes.
+      "syncfs /flash/var/pdb",
+      "unlink /flash/var/pdb/.journal",
+      "unlink /flash/var/pdb/.journal-applying",
+      "fsync /flash/var/pdb",
   };
   EXPECT_EQ(expected, fs.log);
-  EXPECT_EQ(5u, changes.size());  // the entries stay
+  EXPECT_EQ(6u, changes.size());  // the entries stay
 }
 
 TEST(ChangeSetCommit, RemovedDirectoryIsRecreatedForAMoveIntoIt) {
@@ -236,18 +273,20 @@ TEST(ChangeSetCommit, RemovedDirectoryIsRecreatedForAMoveIntoIt) {
   changes.addRemoval(target);
   changes.addMove(dir.file("new.so"), dir.file("lib/c.so"));
   changes.commit(false);
+  // Outside a router root there is no database and so no journal.
   std::vector<std::string> expected = {
+      "mkdir " + target,
       "unlink " + target,
       "list " + target,
       "unlink " + target + "/a.so",
       "unlink " + target + "/b.so",
       "rmdir " + target,
-      "syncfs " + dir.file("new.so"),
       "mkdir " + target,
       "rename " + dir.file("lib/c.so") + " from " + dir.file("new.so"),
+      "syncfs " + dir.path(),
   };
   std::vector<std::string> log = fs.log;
-  std::sort(log.begin() + 2, log.begin() + 4);  // directory order is the system's
+  std::sort(log.begin() + 3, log.begin() + 5);  // directory order is the system's
   EXPECT_EQ(expected, log);
   EXPECT_EQ("new", readFile(dir.file("lib/c.so")));
   EXPECT_FALSE(pathExists(dir.file("lib/a.so")));

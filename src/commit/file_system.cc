@@ -59,10 +59,66 @@ class RealFileSystem : public FileSystem {
   int listDirectory(const std::string& path, std::vector<std::string>* names) override;
   int createTemporaryFile(const std::string& directory, std::string* path) override;
   int flushFileSystem(const std::string& path) override;
-  void copyFile(const std::string& source, const std::string& target, bool spinner) override {
-    copyWithSpinner(source, target, spinner);
+  int copyFile(const std::string& source, const std::string& target, bool spinner) override {
+    return copyWithSpinner(source, target, spinner);
   }
+  int writeFile(const std::string& path, const std::string& content) override;
+  int readFile(const std::string& path, size_t limit, std::string* content) override;
+  int readLink(const std::string& path, std::string* text) override;
+  int flushFile(const std::string& path) override;
 };
+
+// 0 or the error of the first failed write.
+int writeAll(int fd, const char* bytes, size_t length) {
+  while (length > 0) {
+    ssize_t wrote = write(fd, bytes, length);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return errno;
+    if (wrote == 0) return ENOSPC;
+    bytes += wrote;
+    length -= static_cast<size_t>(wrote);
+  }
+  return 0;
+}
+
+int RealFileSystem::writeFile(const std::string& path, const std::string& content) {
+  Descriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!fd.valid()) return errno;
+  if (int error = writeAll(fd.get(), content.data(), content.size())) return error;
+  return fd.close();
+}
+
+int RealFileSystem::readFile(const std::string& path, size_t limit, std::string* content) {
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return errno;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  content->clear();
+  char block[16384];
+  for (;;) {
+    ssize_t got = read(fd.get(), block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    if (content->size() + static_cast<size_t>(got) > limit) return EFBIG;
+    content->append(block, static_cast<size_t>(got));
+  }
+}
+
+int RealFileSystem::readLink(const std::string& path, std::string* text) {
+  char buffer[4096];
+  ssize_t length = readlink(path.c_str(), buffer, sizeof buffer);
+  if (length < 0) return errno;
+  text->assign(buffer, static_cast<size_t>(length));
+  return 0;
+}
+
+int RealFileSystem::flushFile(const std::string& path) {
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return errno;
+  return errorOf(fsync(fd.get()));
+}
 
 int RealFileSystem::listDirectory(const std::string& path, std::vector<std::string>* names) {
   DirectoryReader dir(path);
@@ -89,6 +145,31 @@ int RealFileSystem::flushFileSystem(const std::string& path) {
 }
 
 }  // namespace
+
+std::string temporaryBeside(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return "." + path + ".commit-copy";
+  return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".commit-copy";
+}
+
+int replaceFile(FileSystem& fs, const std::string& path, const std::string& content) {
+  std::string temporary = temporaryBeside(path);
+  int error = fs.writeFile(temporary, content);
+  if (error == 0) error = fs.flushFile(temporary);
+  if (error == 0) error = fs.rename(temporary, path);
+  if (error != 0) {
+    fs.unlink(temporary);
+    return error;
+  }
+  size_t slash = path.find_last_of('/');
+  fs.flushFile(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
+  return 0;
+}
+
+void removeStaleReplacement(FileSystem& fs, const std::string& path) {
+  std::string temporary = temporaryBeside(path);
+  if (fs.exists(temporary)) fs.unlink(temporary);
+}
 
 FileSystem& FileSystem::real() {
   static RealFileSystem* fs = new RealFileSystem;

@@ -3,11 +3,15 @@
 // implementation over the system calls (the tests script their own).
 //
 // Every operation returns 0 on success or the system's error number; none
-// prints anything. Paths are used as given (absolute inside the process root).
+// prints anything. What a power cut keeps is what was flushed: file data
+// by flushFile of the file or flushFileSystem, a directory's names by
+// flushFile of the directory or flushFileSystem. Paths are used as given (absolute inside the process root).
 #ifndef COMMIT_FILE_SYSTEM_H_
 #define COMMIT_FILE_SYSTEM_H_
 
 #include <stdint.h>
+
+#include <stddef.h>
 
 #include <string>
 #include <vector>
@@ -56,9 +60,34 @@ class FileSystem {
   // Writes the cached data of the file system that holds `path` to its
   // device (syncfs).
   virtual int flushFileSystem(const std::string& path) = 0;
-  // Copies a regular file across file systems, turning the spinner per
-  // block when `spinner` is on. Fails silently, as the console's copy does.
-  virtual void copyFile(const std::string& source, const std::string& target, bool spinner) = 0;
+  // Copies a regular file into a new file at `target` (created, or
+  // truncated when it is one of the commit's own temporary files) with the
+  // source's permission bits, turning the spinner per block when `spinner`
+  // is on. Never called on a live file: the commit copies beside the
+  // target and renames.
+  virtual int copyFile(const std::string& source, const std::string& target, bool spinner) = 0;
+  // Creates `path` (or truncates it: only the installer's own temporary
+  // files are written this way) and writes `content` to it.
+  virtual int writeFile(const std::string& path, const std::string& content) = 0;
+  // Reads a whole regular file of at most `limit` bytes (EFBIG beyond),
+  // opened without blocking.
+  virtual int readFile(const std::string& path, size_t limit, std::string* content) = 0;
+  // The text of the symbolic link at `path`.
+  virtual int readLink(const std::string& path, std::string* text) = 0;
+  // fsync of one file or directory: its data, or the names it holds.
+  virtual int flushFile(const std::string& path) = 0;
 };
+
+// The hidden name beside `path` where the commit prepares what replaces
+// it: "/a/b" -> "/a/.b.commit-copy".
+std::string temporaryBeside(const std::string& path);
+
+// Replaces `path` as a whole: `content` written to temporaryBeside(path),
+// flushed and renamed over it, then the directory flushed. A live file is
+// never truncated: a cut leaves the old or the new content. 0 or the error.
+int replaceFile(FileSystem& fs, const std::string& path, const std::string& content);
+
+// Deletes what a replaceFile of `path` cut short left beside it.
+void removeStaleReplacement(FileSystem& fs, const std::string& path);
 
 #endif  // COMMIT_FILE_SYSTEM_H_

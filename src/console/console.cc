@@ -148,20 +148,23 @@ void reportBrokenPackage(const std::string& name) {
   Console::active().printError("installation of %s failed: broken package", name.c_str());
 }
 
-void copyWithSpinner(const std::string& source, const std::string& target, bool spinner) {
+int copyWithSpinner(const std::string& source, const std::string& target, bool spinner) {
+  Descriptor in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!in.valid()) return errno;
   struct stat status;
-  if (stat(source.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return;
-  Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, status.st_mode & 0xfff));
-  Descriptor in(open(source.c_str(), O_RDONLY));
-  if (!out.valid() || !in.valid()) return;
+  if (fstat(in.get(), &status) != 0) return errno;
+  if (!S_ISREG(status.st_mode)) return EINVAL;
+  Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, status.st_mode & 0xfff));
+  if (!out.valid()) return errno;
   // open applies the bits only to a new file, and through the umask; the
   // copy stands in for a rename, so the target gets the source's bits.
-  fchmod(out.get(), status.st_mode & 0xfff);
+  if (fchmod(out.get(), status.st_mode & 0xfff) != 0) return errno;
   char block[kCopyBlockSize];
   for (;;) {
     ssize_t got = readRetrying(in.get(), block, sizeof block);
-    if (got <= 0) return;
-    if (!writeBlock(out.get(), block, static_cast<size_t>(got))) return;
+    if (got < 0) return errno;
+    if (got == 0) return out.close();
+    if (!writeBlock(out.get(), block, static_cast<size_t>(got))) return errno != 0 ? errno : ENOSPC;
     if (spinner) processSpinner().advance();
   }
 }

@@ -57,7 +57,8 @@ void reportCreateFailure(const std::string& name, const std::string& path);
 void reportBrokenPackage(const std::string& name);
 // Copies a regular file, creating or truncating the target with the source's
 // permission bits; advances the spinner per block when `spinner` is on.
-// Fails silently: the caller learns nothing of the outcome.
-void copyWithSpinner(const std::string& source, const std::string& target, bool spinner);
+// Prints nothing; returns 0 or the error that stopped the copy. The caller
+// gives a target that is no live file (a temporary file it then renames).
+int copyWithSpinner(const std::string& source, const std::string& target, bool spinner);
 
 #endif  // CONSOLE_CONSOLE_H_

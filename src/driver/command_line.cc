@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include "commit/change_set.h"
+#include "commit/journal.h"
 #include "driver/commit_mode.h"
 #include "driver/install_run.h"
 #include "driver/stream_install.h"
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"
+#include "pdb/paths.h"
 
 namespace {
 
@@ -115,6 +117,11 @@ int runInstaller(int argc, char** argv) {
   RunSettings settings;
   if (readArguments(argc, argv, &settings) == ArgumentsResult::Exit) return 0;
   if (!enterRoot(settings.rootDirectory)) return 1;
+  // A commit that a crash or power cut interrupted is finished before
+  // anything reads the database; its notice obeys -q.
+  db.quiet = settings.quiet;
+  recoverInterruptedRun(FileSystem::real());
+  removeStaleReplacement(FileSystem::real(), paths::kPostlog);
   db.openRepository(settings.quiet, systemArchitecture());
   return runMode(db, settings);
 }

@@ -5,6 +5,7 @@
 
 #include "commit/change_set.h"
 #include "commit/commit_paths.h"
+#include "commit/journal.h"
 #include "pdb/paths.h"
 
 namespace {
@@ -14,9 +15,15 @@ const char kFinishing[] = "finishing install... ";
 // Erases the last spinner character.
 const char kSpinnerErase[] = "\b \n";
 
+void recover() {
+  recoverInterruptedRun(FileSystem::real());
+  removeStaleReplacement(FileSystem::real(), paths::kPostlog);
+}
+
 }  // namespace
 
 void runCommitMode() {
+  recover();
   ChangeSet changes;
   // Whatever could be read is applied; a missing manifest applies nothing.
   changes.readManifest(paths::kManifest);
@@ -28,6 +35,7 @@ void runCommitMode() {
 }
 
 void runCancelMode() {
+  recover();
   ChangeSet changes;
   changes.readManifest(paths::kManifest);
   changes.cancel();

@@ -1,6 +1,8 @@
 // The two run modes that work on the manifest of an earlier safe-mode run
 // alone, before the root is changed or the database is opened. Both always
-// let the program end with status 0.
+// let the program end with status 0. Both first finish an interrupted
+// commit and delete orphaned staged files (recoverInterruptedRun), as every
+// run that works on the installed system does.
 #ifndef DRIVER_COMMIT_MODE_H_
 #define DRIVER_COMMIT_MODE_H_
 

@@ -1,9 +1,10 @@
 // The post-install log: one message per line, each ended by a line feed.
-#include <unistd.h>
-
+// It is replaced as a whole (temporary file, flush, rename), never
+// truncated in place, so that a cut run leaves its old lines.
 #include <fstream>
 #include <string>
 
+#include "commit/file_system.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
 
@@ -11,8 +12,10 @@ namespace {
 
 const size_t kPostlogReserve = 4096;
 
-void writeLines(std::ofstream& log, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) log << line << '\n';
+std::string linesText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  return text;
 }
 
 }  // namespace
@@ -29,22 +32,19 @@ void PackageDb::loadPostlog() {
   messages.insert(messages.end(), oldLines.begin(), oldLines.end());
   // The old lines go back ahead of the reserve: a run that stops before
   // writePostlog must not lose them.
-  std::ofstream log(paths::kPostlog, std::ios::binary | std::ios::trunc);
-  writeLines(log, oldLines);
-  log << std::string(kPostlogReserve, '\0');
+  replaceFile(FileSystem::real(), paths::kPostlog,
+              linesText(oldLines) + std::string(kPostlogReserve, '\0'));
   postlogLoaded = true;
 }
 
 void PackageDb::writePostlog() {
-  std::ios::openmode mode = std::ios::binary;
   if (postlogLoaded) {
-    mode |= std::ios::trunc;
-  } else if (messages.empty()) {
+    replaceFile(FileSystem::real(), paths::kPostlog, linesText(messages));
     return;
-  } else {
-    mode |= std::ios::app;
   }
-  std::ofstream log(paths::kPostlog, mode);
-  sync();
-  writeLines(log, messages);
+  if (messages.empty()) return;
+  // Appending leaves the old lines in place; a cut append only loses the
+  // unfinished last line, which the next load drops.
+  std::ofstream log(paths::kPostlog, std::ios::binary | std::ios::app);
+  log << linesText(messages);
 }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -159,7 +160,9 @@ class BundleInstall {
   std::set<std::string> previousMembers_;
 };
 
-// The copy of the stream at "/flash/var/pdb//image": a write-through
+// The copy of the stream in the hidden staging directory of the database
+// (never read as a package entry, deleted by the next run when a cut run
+// leaves it): a write-through
 // buffer over its descriptor that remembers whether every byte reached the
 // file. The file is deleted when the object goes away, unless the commit
 // has moved it into place by then; the database root never keeps it.
@@ -174,6 +177,7 @@ class StreamCopy : public std::streambuf {
   StreamCopy& operator=(const StreamCopy&) = delete;
 
   bool create() {
+    mkdir(paths::kStagingDir, 0700);
     fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     created_ = fd_ >= 0;
     return created_;

@@ -47,7 +47,7 @@ int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsi
                   bool* bootOut);
 
 // The stream run mode: installs the package stream on standard input,
-// keeping a copy of it at "/flash/var/pdb//image" that becomes the package's
+// keeping a copy of it at "/flash/var/pdb/.staging/image" that becomes the package's
 // kept image (or "/flash/bootimage" for the boot image), applies the change
 // set with the marker "/flash/PCKGS_CHANGED" on success or cancels it on
 // failure, and writes the post-install log. The copy never stays in the

@@ -4,14 +4,14 @@
 #ifndef PDB_PATHS_H_
 #define PDB_PATHS_H_
 
+#include "commit/commit_paths.h"
+
 namespace paths {
 
-// Package database.
-const char kDatabaseRoot[] = "/flash/var/pdb/";
+// Package database (its root, the journal and the stream copy are the
+// commit's: commit/commit_paths.h).
 const char kKeptImagesDir[] = "/rw/pckg/.images/";
 const char kScheduleRoot[] = "/ram/pdb/";
-// The stream copy of a package read from standard input.
-const char kStreamImage[] = "/flash/var/pdb//image";
 
 // Package directories of the install run, in the order they are tried.
 const char kDownloadDir[] = "/rw/pckg/.download/";

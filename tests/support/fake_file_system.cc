@@ -125,7 +125,27 @@ int FakeFileSystem::flushFileSystem(const std::string& path) {
   return base_ ? base_->flushFileSystem(path) : 0;
 }
 
-void FakeFileSystem::copyFile(const std::string& source, const std::string& target, bool spinner) {
-  record("copy", target, "from " + source + (spinner ? " spinning" : ""));
-  if (base_) base_->copyFile(source, target, spinner);
+int FakeFileSystem::copyFile(const std::string& source, const std::string& target, bool spinner) {
+  if (int error = record("copy", target, "from " + source + (spinner ? " spinning" : ""))) return error;
+  return base_ ? base_->copyFile(source, target, spinner) : 0;
+}
+
+int FakeFileSystem::writeFile(const std::string& path, const std::string& content) {
+  if (int error = record("write", path, "")) return error;
+  return base_ ? base_->writeFile(path, content) : 0;
+}
+
+int FakeFileSystem::readFile(const std::string& path, size_t limit, std::string* content) {
+  if (missing_.count(path) || !base_) return ENOENT;
+  return base_->readFile(path, limit, content);
+}
+
+int FakeFileSystem::readLink(const std::string& path, std::string* text) {
+  if (missing_.count(path) || !base_) return ENOENT;
+  return base_->readLink(path, text);
+}
+
+int FakeFileSystem::flushFile(const std::string& path) {
+  if (int error = record("fsync", path, "")) return error;
+  return base_ ? base_->flushFile(path) : 0;
 }

@@ -46,7 +46,11 @@ class FakeFileSystem : public FileSystem {
   int listDirectory(const std::string& path, std::vector<std::string>* names) override;
   int createTemporaryFile(const std::string& directory, std::string* path) override;
   int flushFileSystem(const std::string& path) override;
-  void copyFile(const std::string& source, const std::string& target, bool spinner) override;
+  int copyFile(const std::string& source, const std::string& target, bool spinner) override;
+  int writeFile(const std::string& path, const std::string& content) override;
+  int readFile(const std::string& path, size_t limit, std::string* content) override;
+  int readLink(const std::string& path, std::string* text) override;
+  int flushFile(const std::string& path) override;
 
   std::vector<std::string> log;
 

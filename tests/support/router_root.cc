@@ -150,7 +150,8 @@ std::string RouterRoot::snapshot(const std::string& inside) const {
   return all;
 }
 
-ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments) const {
+ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments,
+                                          const std::map<std::string, std::string>& environment) const {
   ProgramRun run;
   ScratchFile out, err;
   int binary = open(installerBinary(), O_RDONLY | O_CLOEXEC);
@@ -159,7 +160,9 @@ ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments) co
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
-  std::vector<std::string> env = environmentFor(ProgramOptions());
+  ProgramOptions options;
+  options.environment = environment;
+  std::vector<std::string> env = environmentFor(options);
   std::vector<char*> envp = pointers(env);
   fflush(stdout);
   pid_t child = fork();
@@ -188,6 +191,11 @@ ProgramRun RouterRoot::runInstaller(std::vector<std::string> arguments, ProgramO
 }  // namespace testing_support
 
 namespace testing_support {
-const char* installerBinary() { return INSTALLER_BINARY; }
+// INSTALLER_UNDER_TEST lets the same tests measure another build.
+const char* installerBinary() {
+  const char* other = getenv("INSTALLER_UNDER_TEST");
+  return other != nullptr ? other : INSTALLER_BINARY;
+}
 const char* npkBinary() { return NPK_BINARY; }
+const char* killAtCallLibrary() { return KILL_AT_CALL_LIBRARY; }
 }  // namespace testing_support

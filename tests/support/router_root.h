@@ -51,7 +51,9 @@ class RouterRoot {
   // Runs the installer chrooted into the root (for --commit and --cancel,
   // which ignore "-r"), with the system's "/usr" bound read-only into it in
   // a private mount namespace that disappears with the child. Needs root.
-  ProgramRun runInstallerInside(std::vector<std::string> arguments) const;
+  // `environment` is added to the program's clean environment.
+  ProgramRun runInstallerInside(std::vector<std::string> arguments,
+                                const std::map<std::string, std::string>& environment = {}) const;
 
  private:
   TempDir dir_;
@@ -59,6 +61,8 @@ class RouterRoot {
 
 const char* installerBinary();
 const char* npkBinary();
+// The library that kills a preloading program at its N-th changing call.
+const char* killAtCallLibrary();
 
 }  // namespace testing_support
 

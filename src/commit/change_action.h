@@ -1,0 +1,27 @@
+// One pending change of a target, and the ordered map of them that a
+// change set, a manifest and the commit journal all hold.
+#ifndef COMMIT_CHANGE_ACTION_H_
+#define COMMIT_CHANGE_ACTION_H_
+
+#include <map>
+#include <string>
+
+enum class ChangeKind {
+  Move = 0,        // rename `source` onto the target; the source is not owned
+  MoveStaged = 1,  // rename the staged file `source` onto the target; owned
+  Symlink = 3,     // a symbolic link with the text `source` at the target
+  Remove = 4,      // remove the target; `source` is empty
+};
+
+struct ChangeAction {
+  ChangeKind kind = ChangeKind::Remove;
+  std::string source;
+};
+
+// Target path -> action, ascending byte-wise: a path sorts before the
+// longer paths that begin with it.
+typedef std::map<std::string, ChangeAction> ChangeEntries;
+
+inline bool isMove(ChangeKind kind) { return kind == ChangeKind::Move || kind == ChangeKind::MoveStaged; }
+
+#endif  // COMMIT_CHANGE_ACTION_H_

@@ -1,0 +1,88 @@
+#include "commit/manifest.h"
+
+#include <vector>
+
+#include "commit/directories.h"
+
+namespace {
+
+// Splits at the first two blanks; the third field runs to the end.
+std::vector<std::string> manifestFields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (fields.size() < 2) {
+    size_t blank = line.find(' ', start);
+    if (blank == std::string::npos) break;
+    fields.push_back(line.substr(start, blank - start));
+    start = blank + 1;
+  }
+  fields.push_back(line.substr(start));
+  // An empty field carries no path: it counts as missing.
+  while (!fields.empty() && fields.back().empty()) fields.pop_back();
+  for (const std::string& field : fields) {
+    if (field.empty()) return std::vector<std::string>();
+  }
+  return fields;
+}
+
+ManifestRead parseLine(const std::string& line, ChangeEntries* entries) {
+  std::vector<std::string> fields = manifestFields(line);
+  if (fields.size() < 2) return ManifestRead::Malformed;
+  const std::string& letter = fields[0];
+  if (letter == "U") {
+    if (!isCarriedPath(fields[1])) return ManifestRead::Refused;
+    (*entries)[fields[1]] = ChangeAction{ChangeKind::Remove, std::string()};
+  } else if (letter == "L" || letter == "M") {
+    if (fields.size() < 3) return ManifestRead::Malformed;
+    // A link's text is not a path the commit acts on; a move's source is.
+    if (!isCarriedPath(fields[1]) || (letter == "M" && !isCarriedPath(fields[2]))) {
+      return ManifestRead::Refused;
+    }
+    ChangeKind kind = letter == "L" ? ChangeKind::Symlink : ChangeKind::Move;
+    (*entries)[fields[1]] = ChangeAction{kind, fields[2]};
+  }
+  return ManifestRead::Complete;
+}
+
+}  // namespace
+
+const std::string* uncarriablePath(const std::string& target, const ChangeAction& action) {
+  if (target.find_first_of(" \n") != std::string::npos) return &target;
+  if (action.source.find('\n') != std::string::npos) return &action.source;
+  return nullptr;
+}
+
+std::string manifestLine(const std::string& target, const ChangeAction& action) {
+  switch (action.kind) {
+    case ChangeKind::Remove:
+      return "U " + target + "\n";
+    case ChangeKind::Symlink:
+      return "L " + target + " " + action.source + "\n";
+    case ChangeKind::Move:
+    case ChangeKind::MoveStaged:
+      break;
+  }
+  return "M " + target + " " + action.source + "\n";
+}
+
+std::string manifestText(const ChangeEntries& entries) {
+  std::string text;
+  for (const auto& entry : entries) text += manifestLine(entry.first, entry.second);
+  return text;
+}
+
+ManifestRead parseManifest(const std::string& text, ChangeEntries* entries, std::string* badLine) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t feed = text.find('\n', start);
+    size_t end = feed == std::string::npos ? text.size() : feed;
+    if (end - start > kMaxManifestLine) return ManifestRead::Malformed;
+    std::string line = text.substr(start, end - start);
+    if (line.empty()) return ManifestRead::Complete;
+    ManifestRead result = parseLine(line, entries);
+    if (result == ManifestRead::Refused) *badLine = line;
+    if (result != ManifestRead::Complete) return result;
+    start = end + 1;
+  }
+  return ManifestRead::Complete;
+}

@@ -1,0 +1,185 @@
+// A commit cut by a power failure at every one of its steps, and the run
+// after it cut again at every step of finishing: through a file system that
+// keeps only what was flushed, the next boot must find every package
+// wholly old or wholly new and nothing the commit left behind.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "commit/commit_paths.h"
+#include "commit/durable_commit.h"
+#include "commit/journal.h"
+#include "console/console.h"
+#include "support/power_cut_file_system.h"
+
+namespace {
+
+typedef std::map<std::string, std::string> Contents;
+
+// The groups whose paths must change together.
+std::string groupOf(const std::string& path) {
+  for (const char* web : {"/flash/www/web", "/flash/var/pdb/web"}) {
+    if (path.compare(0, strlen(web), web) == 0) return "web";
+  }
+  for (const char* gone : {"/flash/bin/gone", "/flash/var/pdb/gone"}) {
+    if (path.compare(0, strlen(gone), gone) == 0) return "gone";
+  }
+  if (path.compare(0, 10, "/flash/lib") == 0 && path.size() > 10) return "lib";
+  return "";
+}
+
+std::map<std::string, Contents> groups(const Contents& all) {
+  std::map<std::string, Contents> split = {{"web", {}}, {"gone", {}}, {"lib", {}}, {"", {}}};
+  for (const auto& entry : all) split[groupOf(entry.first)].insert(entry);
+  return split;
+}
+
+// The old installed state: "web" 1 (two files, one dropped by the
+// upgrade), "gone" (to be uninstalled), a library directory that the
+// commit removes and fills again. The staged files of the commit are
+// written but not flushed, in `staging`.
+ChangeEntries prepare(PowerCutFileSystem& fs, const std::string& staging) {
+  fs.addDirectory("/ram");
+  fs.addDirectory("/flash/var/pdb/.staging");
+  fs.addFile("/flash/var/pdb/web/version", "1 0\n");
+  fs.addFile("/flash/var/pdb/web/files", "flash/www/web/a\nflash/www/web/old\n");
+  fs.addFile("/flash/www/web/a", "old a");
+  fs.addFile("/flash/www/web/old", "old only");
+  fs.addFile("/flash/var/pdb/gone/version", "1 0\n");
+  fs.addFile("/flash/bin/gone", "gone");
+  fs.addFile("/flash/lib/dir/x.so", "old x");
+  fs.addFile("/flash/postlog", "kept\n");
+  std::map<std::string, std::string> staged = {
+      {"/flash/www/web/a", "new a"},
+      {"/flash/www/web/b", "new b"},
+      {"/flash/var/pdb/web/version", "2 0\n"},
+      {"/flash/var/pdb/web/files", "flash/www/web/a\nflash/www/web/b\n"},
+      {"/flash/lib/dir/new.so", "new so"},
+  };
+  ChangeEntries entries;
+  for (const auto& file : staged) {
+    std::string path;
+    fs.createTemporaryFile(staging, &path);
+    fs.writeFile(path, file.second);
+    entries[file.first] = ChangeAction{ChangeKind::MoveStaged, path};
+  }
+  for (const char* removed : {"/flash/bin/gone", "/flash/lib/dir", "/flash/var/pdb/gone/",
+                              "/flash/www/web/old"}) {
+    entries[removed] = ChangeAction{ChangeKind::Remove, ""};
+  }
+  entries["/flash/var/pdb/web/image"] = ChangeAction{ChangeKind::Symlink, "/flash/bootimage"};
+  return entries;
+}
+
+void nextBoot(PowerCutFileSystem& fs) {
+  finishInterruptedCommit(fs);
+  removeOrphanedStagedFiles(fs);
+}
+
+bool isDebris(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  return (name.size() == 9 && name.compare(0, 3, "tmp") == 0) ||
+         name.find(".commit-copy") != std::string::npos || name.compare(0, 8, ".journal") == 0;
+}
+
+struct Outcome {
+  int points = 0, old = 0, fresh = 0;
+  std::string failures;
+};
+
+void judge(const Contents& now, const std::map<std::string, Contents>& old,
+           const std::map<std::string, Contents>& fresh, const std::string& point, Outcome* outcome) {
+  std::map<std::string, Contents> split = groups(now);
+  std::string problems;
+  int oldGroups = 0, newGroups = 0;
+  for (const auto& group : split) {
+    if (group.first.empty()) continue;
+    if (group.second == old.at(group.first)) ++oldGroups;
+    if (group.second == fresh.at(group.first)) ++newGroups;
+    if (group.second != old.at(group.first) && group.second != fresh.at(group.first)) {
+      problems += " " + group.first + " mixed;";
+    }
+  }
+  for (const auto& entry : split[""]) {
+    if (isDebris(entry.first) || (!old.at("").count(entry.first) && !fresh.at("").count(entry.first))) {
+      problems += " left " + entry.first + ";";
+    }
+  }
+  ++outcome->points;
+  if (!problems.empty()) {
+    outcome->failures += point + ":" + problems + "\n";
+    if (getenv("POWER_CUT_DEBUG")) {
+      for (const auto& entry : now) std::cerr << entry.first << " " << entry.second << "\n";
+    }
+  }
+  if (problems.empty() && oldGroups == 3) ++outcome->old;
+  if (problems.empty() && newGroups == 3) ++outcome->fresh;
+}
+
+// Cuts the commit after every number of changing operations, and the
+// finishing run after every number of its own, then boots once more.
+Outcome sweep(const std::string& staging) {
+  bool wasQuiet = Console::active().quiet;
+  Console::active().quiet = true;
+  PowerCutFileSystem reference;
+  ChangeEntries entries = prepare(reference, staging);
+  std::map<std::string, Contents> old = groups(reference.contents());
+  DurableCommit(reference, entries, false).run();
+  reference.cut();
+  nextBoot(reference);
+  std::map<std::string, Contents> fresh = groups(reference.contents());
+
+  Outcome outcome;
+  for (long cut = 0;; ++cut) {
+    bool commitCompleted = false;
+    for (long second = -1;; ++second) {
+      PowerCutFileSystem fs;
+      ChangeEntries mine = prepare(fs, staging);
+      fs.cutAfter(cut);
+      DurableCommit(fs, mine, false).run();
+      commitCompleted = !fs.powerLost();
+      fs.cut();
+      if (second >= 0) {
+        fs.cutAfter(second);
+        nextBoot(fs);
+        bool finishingCompleted = !fs.powerLost();
+        fs.cut();
+        if (finishingCompleted && second > 0) break;
+      }
+      nextBoot(fs);
+      judge(fs.contents(), old, fresh,
+            "cut after " + std::to_string(cut) + " then " + std::to_string(second), &outcome);
+      if (commitCompleted) break;
+    }
+    if (commitCompleted) break;
+  }
+  Console::active().quiet = wasQuiet;
+  return outcome;
+}
+
+TEST(PowerCut, StagedOnFlashEveryCutEndsOldOrNew) {
+  Outcome outcome = sweep("/flash/var/pdb/.staging");
+  std::cout << "[ power cut ] staged on flash: " << outcome.points << " points, " << outcome.old
+            << " old, " << outcome.fresh << " new" << std::endl;
+  EXPECT_EQ("", outcome.failures);
+  EXPECT_GT(outcome.old, 0);
+  EXPECT_GT(outcome.fresh, 0);
+  EXPECT_EQ(outcome.points, outcome.old + outcome.fresh);
+}
+
+TEST(PowerCut, StagedInRamEveryCutEndsOldOrNew) {
+  // A full flash: every staged file sits in volatile "/ram", which a cut
+  // empties. Before the copies beside the targets are flushed the commit
+  // cannot be finished and nothing has changed; after, it can.
+  Outcome outcome = sweep("/ram");
+  std::cout << "[ power cut ] staged in /ram: " << outcome.points << " points, " << outcome.old
+            << " old, " << outcome.fresh << " new" << std::endl;
+  EXPECT_EQ("", outcome.failures);
+  EXPECT_GT(outcome.old, 0);
+  EXPECT_GT(outcome.fresh, 0);
+  EXPECT_EQ(outcome.points, outcome.old + outcome.fresh);
+}
+
+}  // namespace
