@@ -254,7 +254,11 @@ void ChangeSet::erase(const std::string& target) {
 void ChangeSet::applyRemoval(const std::string& target, const std::set<std::string>& keep) {
   if (fs_.unlink(target) != EISDIR) return;
   std::vector<std::string> names;
-  if (fs_.listDirectory(target, &names) != 0) return;
+  // A directory that could not be listed to its end is left whole.
+  if (int error = fs_.listDirectory(target, &names)) {
+    printSystemError("readdir", error);
+    return;
+  }
   std::string directory = target;
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   // Hidden entries and subdirectories stay, and with them the directory.

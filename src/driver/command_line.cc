@@ -115,6 +115,8 @@ int runInstaller(int argc, char** argv) {
   RunSettings settings;
   if (readArguments(argc, argv, &settings) == ArgumentsResult::Exit) return 0;
   if (!enterRoot(settings.rootDirectory)) return 1;
-  db.openRepository(settings.quiet, systemArchitecture());
+  // A database read only in part would make every decision of the run
+  // wrong: packages missing from it would look uninstalled.
+  if (!db.openRepository(settings.quiet, systemArchitecture())) return 1;
   return runMode(db, settings);
 }

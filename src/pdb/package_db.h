@@ -24,10 +24,16 @@ class PackageDb {
   PackageDb& operator=(const PackageDb&) = delete;
 
   // Loading (from "/flash/var/pdb/", kept images, state and schedule files).
-  void openRepository(bool quietConsole, const std::string& systemArchitecture);
+  // A database directory that cannot be opened is an empty database, with
+  // the warning "could not open repo". False when the directory could not
+  // be read to its end ("readdir", the directory and the system's error
+  // text on standard error): the records are then partial, and nothing may
+  // be decided on them.
+  bool openRepository(bool quietConsole, const std::string& systemArchitecture);
   // One pass over the database directory that turns kept images into
-  // records. False only when "/flash/var/pdb/" cannot be opened.
-  bool loadImages(bool fromImagesDir, const std::string& directory);
+  // records. False only when "/flash/var/pdb/" cannot be opened; otherwise
+  // *readError is 0, or the error of a failed read that ended the pass.
+  bool loadImages(bool fromImagesDir, const std::string& directory, int* readError);
 
   // Lookups; names compare exactly.
   int indexOf(const std::string& name) const;
@@ -75,6 +81,7 @@ class PackageDb {
   bool postlogLoaded = false;
 
  private:
+  int loadEntriesWithoutImage();
   void printMessage(const char* prefix, const char* format, va_list args);
 };
 

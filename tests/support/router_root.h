@@ -50,7 +50,8 @@ class RouterRoot {
   ProgramRun runInstaller(std::vector<std::string> arguments, ProgramOptions options = {}) const;
   // Runs the installer chrooted into the root (for --commit and --cancel,
   // which ignore "-r"), with the system's "/usr" bound read-only into it in
-  // a private mount namespace that disappears with the child. Needs root.
+  // a private mount namespace that disappears with the child. A copy of
+  // the program lies in the root for the length of the run. Needs root.
   ProgramRun runInstallerInside(std::vector<std::string> arguments) const;
 
  private:
@@ -59,6 +60,8 @@ class RouterRoot {
 
 const char* installerBinary();
 const char* npkBinary();
+// The development key pairs of the source tree ("keys/").
+const char* developmentKeyDir();
 
 }  // namespace testing_support
 

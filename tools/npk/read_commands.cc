@@ -1,4 +1,5 @@
 // `npk info`, `npk ls` and `npk verify`.
+#include <inttypes.h>
 #include <stdio.h>
 
 #include "command_context.h"
@@ -9,6 +10,7 @@
 #include "file_io.h"
 #include "package/package_reader.h"
 #include "package_inspector.h"
+#include "pdb/calendar.h"
 #include "part_listing.h"
 #include "version_text.h"
 
@@ -44,13 +46,10 @@ std::string hex32(uint32_t value) {
 }
 
 std::string utcTime(uint32_t seconds) {
-  time_t value = time_t(seconds);
-  struct tm fields;
-  char text[40];
-  if (gmtime_r(&value, &fields) == nullptr ||
-      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &fields) == 0) {
-    return "?";
-  }
+  CalendarTime time = calendarTimeOf(seconds);
+  char text[48];
+  snprintf(text, sizeof text, "%04" PRId64 "-%02d-%02d %02d:%02d:%02d UTC", time.year, time.month,
+           time.day, time.hour, time.minute, time.second);
   return text;
 }
 
