@@ -7,6 +7,7 @@
 #include "support/install_testing.h"
 #include "support/router_root.h"
 #include "support/scoped_tmpfs.h"
+#include "support/unreadable_directory.h"
 
 namespace testing_support {
 namespace {
@@ -264,6 +265,41 @@ TEST_F(InstallRun, BundleUpgradeDropsPreviousMembers) {
   EXPECT_FALSE(root.exists("/flash/two"));
   EXPECT_FALSE(root.exists("/flash/var/pdb/two"));
   EXPECT_FALSE(root.exists("/rw/pckg/.download/suite.npk"));  // moved into the database
+}
+
+TEST_F(InstallRun, AnUnreadableDirectoryStopsTheRunBeforeAnythingIsDecided) {
+  ASSERT_EQ(0, installFromDownload("base.npk", packageFile(packageSpec("base", kV1, {}))).status);
+  const std::string logBefore = log();
+  download("app.npk", packageFile(packageSpec("app", kV1, {fileEntry("/bin/app", "app")})));
+  {
+    // A database read only in part would show base as not installed.
+    UnreadableDirectory database(root.host("/flash/var/pdb"));
+    if (!database.ready()) GTEST_SKIP() << database.why();
+    ProgramRun show = root.runInstaller({"--show"});
+    EXPECT_EQ(1, show.status);
+    EXPECT_EQ("", show.output);
+    EXPECT_EQ("readdir /flash/var/pdb/: Bad message\n", show.errors);
+    ProgramRun run = root.runInstaller({});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("", run.output);
+    EXPECT_EQ("readdir /flash/var/pdb/: Bad message\n", run.errors);
+  }
+  EXPECT_FALSE(root.exists("/flash/bin/app"));
+  EXPECT_EQ(logBefore, log());
+  {
+    // A download directory read in part must not pass for an empty one,
+    // which would send the run to the flash directories.
+    UnreadableDirectory downloads(root.host("/rw/pckg/.download"), {"app.npk"});
+    ASSERT_TRUE(downloads.ready()) << downloads.why();
+    root.write("/flash/rw/pckg/app.npk",
+               packageFile(packageSpec("app", kV2, {fileEntry("/bin/app", "app 2")})));
+    ProgramRun run = root.runInstaller({});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("readdir /rw/pckg/.download/: Bad message\n", run.errors);
+    EXPECT_EQ("", run.output);
+  }
+  EXPECT_FALSE(root.exists("/flash/bin/app"));
+  EXPECT_EQ(std::to_string(kV1) + " 1700000000\n", version("base"));
 }
 
 }  // namespace

@@ -334,7 +334,15 @@ TEST_P(InterruptionSweep, EveryPointEndsWhole) {
                                                                    ? kPreloadInside
                                                                    : killAtCallLibrary()}};
       ProgramRun run = scenario.run(point.root, env);
-      if (run.status != 128 + SIGKILL) break;  // the run completed: the sweep is done
+      if (run.status != 128 + SIGKILL) {
+        // A program that no preload reaches (linked statically, as the
+        // builds for other CPUs are) runs to its end at once.
+        if (call == 1 && tally.points == 0) {
+          GTEST_SKIP() << "the installer under test cannot be interrupted through a preloaded "
+                          "library (is it linked statically?)";
+        }
+        break;  // the run completed: the sweep is done
+      }
       if (scenario.ramLost) emptyRam(point.root);
       scenario.nextRun(point.root);
       std::string name = std::string("killed ") + when + " call " + std::to_string(call);

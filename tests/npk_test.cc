@@ -133,9 +133,7 @@ TEST_F(NpkTest, EverySigningOptionVerifiesAsItShould) {
        "refused: valid legacy signature (SHA-256 digest" + kDevLegacy +
            "), but the legacy scheme is not allowed for version 7.2"},
   };
-  std::string keys = std::string(npkBinary());
-  keys = keys.substr(0, keys.rfind('/'));
-  keys = keys.substr(0, keys.rfind('/')) + "/keys";
+  const std::string keys = developmentKeyDir();
   for (const Case& c : cases) {
     std::vector<std::string> options = c.options;
     for (std::string& option : options) {

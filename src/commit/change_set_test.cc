@@ -1,6 +1,7 @@
 #include "commit/change_set.h"
 
 #include <errno.h>
+#include <string.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include "support/scoped_tmpfs.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"
+#include "support/unreadable_directory.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ using testing_support::pathExists;
 using testing_support::readFile;
 using testing_support::ScopedTmpfs;
 using testing_support::TempDir;
+using testing_support::UnreadableDirectory;
 using testing_support::writeFile;
 
 std::string stage(ChangeSet& changes, const std::string& target, const std::string& content,
@@ -315,6 +318,30 @@ TEST(ChangeSetCommit, RemovedDirectoryKeepsHiddenEntriesAndStagedFiles) {
   EXPECT_FALSE(pathExists(staged));
 }
 
+TEST(ChangeSetCommit, ADirectoryThatCannotBeListedToItsEndIsLeftWhole) {
+  // The read fails after one name: the names not read yet would be lost
+  // with the directory, so not even the one read is removed.
+  FakeFileSystem fs;
+  fs.scriptError("unlink", "/flash/lib", EISDIR);
+  fs.scriptDirectory("/flash/lib", {"a.so"});
+  fs.scriptError("list", "/flash/lib", EOVERFLOW);
+  ChangeSet changes(fs);
+  changes.put("/flash/lib", ChangeAction{ChangeKind::Remove, ""});
+  testing::internal::CaptureStderr();
+  changes.commit(false);
+  EXPECT_EQ("readdir: " + std::string(strerror(EOVERFLOW)) + "\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ((std::vector<std::string>{"unlink /flash/lib", "list /flash/lib"}), fs.log);
+
+  // The real listing reports a failed read instead of a short list.
+  if (!testing_support::canChroot()) GTEST_SKIP() << "needs root to mount a damaged directory";
+  TempDir dir;
+  UnreadableDirectory broken(dir.file("broken"));
+  if (!broken.ready()) GTEST_SKIP() << broken.why();
+  std::vector<std::string> names;
+  EXPECT_EQ(EBADMSG, FileSystem::real().listDirectory(dir.file("broken"), &names));
+}
+
 TEST(ChangeSetCommit, CrossFileSystemMoveCopiesAndLeavesTheStagedFile) {
   if (!testing_support::canChroot()) GTEST_SKIP() << "needs root to mount";
   TempDir dir;
@@ -337,17 +364,19 @@ TEST(ChangeSetManifest, RoundTripKeepsKindsOrderAndTurnsStagedIntoMove) {
   TempDir dir;
   ChangeSet changes;
   std::string staged = stage(changes, dir.file("flash/b"), "b");
-  changes.addMove("/rw/pckg/x.npk", "/flash/var/pdb/x/image");
-  changes.addSymlink("/flash/bootimage", "/flash/var/pdb/y/image");
+  // Every target lies below the test's directory, so that their order does
+  // not depend on where that is.
+  changes.addMove("/rw/pckg/x.npk", dir.file("flash/var/pdb/x/image"));
+  changes.addSymlink("/flash/bootimage", dir.file("flash/var/pdb/y/image"));
   ASSERT_TRUE(writeFile(dir.file("flash/old"), "old"));
   changes.addRemoval(dir.file("flash/old"));
   changes.addRemoval(dir.file("flash"));
   ASSERT_TRUE(changes.writeManifest(dir.file("MANIFEST")));
-  EXPECT_EQ("M /flash/var/pdb/x/image /rw/pckg/x.npk\n"
-            "L /flash/var/pdb/y/image /flash/bootimage\n"
-            "U " + dir.file("flash") + "\n" +
+  EXPECT_EQ("U " + dir.file("flash") + "\n" +
                 "M " + dir.file("flash/b") + " " + staged + "\n" +
-                "U " + dir.file("flash/old") + "\n",
+                "U " + dir.file("flash/old") + "\n" +
+                "M " + dir.file("flash/var/pdb/x/image") + " /rw/pckg/x.npk\n" +
+                "L " + dir.file("flash/var/pdb/y/image") + " /flash/bootimage\n",
             readFile(dir.file("MANIFEST")));
   ChangeSet read;
   EXPECT_TRUE(read.readManifest(dir.file("MANIFEST")));

@@ -179,7 +179,7 @@ void DurableCommit::applyRemoval(const std::string& target) {
   std::vector<std::string> names;
   if (int listError = fs_.listDirectory(target, &names)) {
     // What could not be listed is not known to be empty of what must stay.
-    printSystemError("opendir", listError);
+    printSystemError("readdir", listError);
     return;
   }
   std::string directory = target;

@@ -127,7 +127,7 @@ int RealFileSystem::listDirectory(const std::string& path, std::vector<std::stri
   while (dir.next(&name)) {
     if (name != "." && name != "..") names->push_back(name);
   }
-  return 0;
+  return dir.error();
 }
 
 int RealFileSystem::createTemporaryFile(const std::string& directory, std::string* path) {

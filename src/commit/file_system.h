@@ -51,7 +51,8 @@ class FileSystem {
   virtual int makeDirectory(const std::string& path, unsigned mode) = 0;
   virtual int symlink(const std::string& text, const std::string& path) = 0;
   virtual int changeMode(const std::string& path, unsigned mode) = 0;
-  // Names in the directory, "." and ".." left out, in the order read.
+  // Names in the directory, "." and ".." left out, in the order read. A
+  // read that fails part way returns its error: *names is then partial.
   virtual int listDirectory(const std::string& path, std::vector<std::string>* names) = 0;
   // mkstemp of `directory` + "/tmpXXXXXX"; the file is created empty with
   // owner read and write permission and closed. On success *path holds

@@ -122,6 +122,8 @@ int runInstaller(int argc, char** argv) {
   db.quiet = settings.quiet;
   recoverInterruptedRun(FileSystem::real());
   removeStaleReplacement(FileSystem::real(), paths::kPostlog);
-  db.openRepository(settings.quiet, systemArchitecture());
+  // A database read only in part would make every decision of the run
+  // wrong: packages missing from it would look uninstalled.
+  if (!db.openRepository(settings.quiet, systemArchitecture())) return 1;
   return runMode(db, settings);
 }

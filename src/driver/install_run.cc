@@ -47,20 +47,20 @@ PackageVersion readDowngradeLimit(unsigned* options) {
 }
 
 // The download directory first; the flash directories (and the end of
-// the secure mode) when it is ignored or holds nothing acceptable.
-Candidates findCandidates(PackageDb& db, bool* fromDownload) {
-  Candidates candidates;
+// the secure mode) when it is ignored or holds nothing acceptable. False
+// as soon as a directory cannot be read to its end: what it seemed to
+// hold, or lack, would decide which directory counts.
+bool findCandidates(PackageDb& db, Candidates* candidates, bool* fromDownload) {
   *fromDownload = false;
   if (!fileExists(paths::kIgnoreMarker)) {
-    scanPackageDirectory(paths::kDownloadDir, candidates, db);
+    if (!scanPackageDirectory(paths::kDownloadDir, *candidates, db)) return false;
     *fromDownload = true;
-    if (!candidates.empty()) return candidates;
+    if (!candidates->empty()) return true;
   }
   unlink(paths::kSecureMarker);
   *fromDownload = false;
-  scanPackageDirectory(paths::kFlashPackageDir, candidates, db);
-  if (candidates.empty()) scanPackageDirectory(paths::kFlashVarPackageDir, candidates, db);
-  return candidates;
+  if (!scanPackageDirectory(paths::kFlashPackageDir, *candidates, db)) return false;
+  return !candidates->empty() || scanPackageDirectory(paths::kFlashVarPackageDir, *candidates, db);
 }
 
 StateMap userStates(const PackageDb& db) {
@@ -178,10 +178,16 @@ void stagePackagesChanged(ChangeSet& changes) {
 
 }  // namespace
 
-std::vector<PackageInfo> runInstall(PackageDb& db, ChangeSet& changes, unsigned options) {
+std::vector<PackageInfo> runInstall(PackageDb& db, ChangeSet& changes, unsigned options,
+                                    bool* listed) {
   PackageVersion limit = readDowngradeLimit(&options);
   bool fromDownload = false;
-  Candidates candidates = findCandidates(db, &fromDownload);
+  Candidates candidates;
+  *listed = findCandidates(db, &candidates, &fromDownload);
+  if (!*listed) {
+    changes.cancel();
+    return {};
+  }
   selectCandidates(db, candidates, limit, true);
   std::set<std::string> names = availableNames(db);
   if (!candidates.empty()) db.loadPostlog();
@@ -198,8 +204,9 @@ std::vector<PackageInfo> runInstall(PackageDb& db, ChangeSet& changes, unsigned 
 }
 
 int runInstallMode(PackageDb& db, ChangeSet& changes, unsigned options, bool applyNow) {
-  std::vector<PackageInfo> installed = runInstall(db, changes, options);
-  int status = 0;
+  bool listed = true;
+  std::vector<PackageInfo> installed = runInstall(db, changes, options, &listed);
+  int status = listed ? 0 : kExitUnlistedDirectory;
   if (!(options & AllowReinstall) && !fitsOnFlash(db, changes)) {
     changes.cancel();
     installed.clear();

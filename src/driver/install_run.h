@@ -17,15 +17,21 @@ class PackageDb;
 // Exit status of an install run whose change set does not fit on flash.
 const int kExitNoSpace = 28;
 
+// Exit status of an install run that could not read a package directory.
+const int kExitUnlistedDirectory = 1;
+
 // Finds, selects and installs the candidates. Returns what was installed,
 // in installation order (bundle member headers are not kept); on failure
-// an empty list, with the change set cancelled.
-std::vector<PackageInfo> runInstall(PackageDb& db, ChangeSet& changes, unsigned options);
+// an empty list, with the change set cancelled. *listed is false when a
+// package directory could not be read to its end: nothing was tried then.
+std::vector<PackageInfo> runInstall(PackageDb& db, ChangeSet& changes, unsigned options,
+                                    bool* listed);
 
 // runInstall, the disk-space check (skipped with AllowReinstall), the
 // "installed" notices, then commit and the post-install program, or the
 // manifest when `applyNow` is false; finally the post-install log.
-// Returns 0, or kExitNoSpace when the change set does not fit.
+// Returns 0, kExitNoSpace when the change set does not fit, or
+// kExitUnlistedDirectory.
 int runInstallMode(PackageDb& db, ChangeSet& changes, unsigned options, bool applyNow);
 
 // Runs `program` with the single argument `firstArgument` inside

@@ -53,7 +53,7 @@ void loadImage(const std::string& path, const std::string& entryName,
 
 // The entries always come from the database directory; `directory` only
 // says where their images are kept.
-bool PackageDb::loadImages(bool fromImagesDir, const std::string& directory) {
+bool PackageDb::loadImages(bool fromImagesDir, const std::string& directory, int* readError) {
   DirectoryReader entries(paths::kDatabaseRoot);
   if (!entries.isOpen()) return false;
   std::string entryName;
@@ -63,6 +63,6 @@ bool PackageDb::loadImages(bool fromImagesDir, const std::string& directory) {
         fromImagesDir ? directory + entryName : databaseEntryDir(entryName) + "image";
     loadImage(image, entryName, packages);
   }
+  *readError = entries.error();
   return true;
 }
-

@@ -1,5 +1,6 @@
 #include "package/legacy_hash.h"
 
+#include <openssl/bn.h>
 #include <openssl/sha.h>
 
 #include <string>
@@ -9,7 +10,15 @@
 
 namespace {
 
-typedef unsigned __int128 Wide;
+// Owns one OpenSSL big number; the roots below need more than 64 bits and
+// 32-bit CPUs have no wider built-in integer.
+struct BigNumber {
+  BigNumber() : value(BN_new()) {}
+  ~BigNumber() { BN_free(value); }
+  BigNumber(const BigNumber&) = delete;
+  BigNumber& operator=(const BigNumber&) = delete;
+  BIGNUM* value;
+};
 
 std::vector<uint32_t> firstPrimes(size_t count) {
   std::vector<uint32_t> primes;
@@ -24,30 +33,34 @@ std::vector<uint32_t> firstPrimes(size_t count) {
   return primes;
 }
 
-Wide power(Wide base, int exponent) {
-  Wide result = 1;
-  for (int i = 0; i < exponent; ++i) result *= base;
-  return result;
-}
-
-// The largest r with r^exponent <= value, by bisection; exact.
-Wide integerRoot(Wide value, int exponent) {
-  Wide low = 0, high = Wide(1) << 40;
-  while (low < high) {
-    Wide middle = (low + high + 1) / 2;
-    if (power(middle, exponent) <= value) {
-      low = middle;
+// First 32 bits of the fractional part of the root of `prime`: the largest
+// r with r^exponent <= prime * 2^(32 * exponent), taken modulo 2^32, found
+// exactly by bisection below 2^40.
+uint32_t fractionBits(uint32_t prime, int exponent) {
+  BigNumber value, low, high, middle, power, exponentNumber;
+  BN_CTX* context = BN_CTX_new();
+  BN_set_word(value.value, prime);
+  BN_lshift(value.value, value.value, 32 * exponent);
+  BN_set_word(exponentNumber.value, static_cast<BN_ULONG>(exponent));
+  BN_zero(low.value);
+  BN_one(high.value);
+  BN_lshift(high.value, high.value, 40);
+  while (BN_cmp(low.value, high.value) < 0) {
+    BN_add(middle.value, low.value, high.value);
+    BN_add_word(middle.value, 1);
+    BN_rshift1(middle.value, middle.value);
+    BN_exp(power.value, middle.value, exponentNumber.value, context);
+    if (BN_cmp(power.value, value.value) <= 0) {
+      BN_copy(low.value, middle.value);
     } else {
-      high = middle - 1;
+      BN_sub(high.value, middle.value, BN_value_one());
     }
   }
-  return low;
-}
-
-// First 32 bits of the fractional part of the root of `prime`: the root
-// of prime * 2^(32 * exponent), taken modulo 2^32.
-uint32_t fractionBits(uint32_t prime, int exponent) {
-  return uint32_t(integerRoot(Wide(prime) << (32 * exponent), exponent));
+  BN_CTX_free(context);
+  BN_mask_bits(low.value, 32);
+  uint8_t bytes[4] = {};
+  BN_bn2binpad(low.value, bytes, 4);
+  return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
 std::vector<uint32_t> rootTable(size_t firstIndex, size_t count, int exponent) {

@@ -1,11 +1,13 @@
 // The --show table. Columns are right-aligned to fixed widths; a longer
 // field is printed whole and pushes the rest of its line to the right.
-#include <time.h>
+#include <inttypes.h>
+#include <stdio.h>
 
 #include <iomanip>
 #include <iostream>
 #include <string>
 
+#include "pdb/calendar.h"
 #include "pdb/package_db.h"
 #include "platform/nv.h"
 
@@ -17,14 +19,13 @@ const int kBuiltWidth = 20;
 const int kNoteWidth = 40;
 const size_t kRuleLength = 94;
 
-// "Jan/01/1970 00:00:00" style, UTC; empty when the time cannot be converted.
+// "Jan/01/1970 00:00:00" style, UTC.
 std::string buildTimeText(uint32_t buildTime) {
-  const time_t seconds = static_cast<time_t>(buildTime);
-  struct tm calendar;
-  if (gmtime_r(&seconds, &calendar) == nullptr) return std::string();
-  char text[128];
-  size_t length = strftime(text, sizeof text, "%b/%d/%Y %H:%M:%S", &calendar);
-  return std::string(text, length);
+  CalendarTime time = calendarTimeOf(buildTime);
+  char text[64];
+  snprintf(text, sizeof text, "%s/%02d/%04" PRId64 " %02d:%02d:%02d", monthAbbreviation(time.month),
+           time.day, time.year, time.hour, time.minute, time.second);
+  return text;
 }
 
 void printHeader(std::ostream& out) {

@@ -74,4 +74,17 @@ TEST(PackageListingTest, PrintsEveryRecordInLoadOrder) {
   EXPECT_EQ(expected, listingOf(db));
 }
 
+TEST(PackageListingTest, BuildTimesPastTheYear2038) {
+  // Build times are unsigned 32-bit: they run to February 2106, far past
+  // the end of a 32-bit time_t, which would show them before 1970.
+  PackageDb db;
+  addPackage(db, "late", 0x07010000, 2208988800u);
+  addPackage(db, "last", 0x07010000, 0xFFFFFFFFu);
+  addPackage(db, "edge", 0x07010000, 0x80000000u);
+  const std::string text = listingOf(db);
+  EXPECT_NE(std::string::npos, text.find(" Jan/01/2040 00:00:00 ")) << text;
+  EXPECT_NE(std::string::npos, text.find(" Feb/07/2106 06:28:15 ")) << text;
+  EXPECT_NE(std::string::npos, text.find(" Jan/19/2038 03:14:08 ")) << text;
+}
+
 }  // namespace

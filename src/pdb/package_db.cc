@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -153,16 +155,27 @@ PackageDb::~PackageDb() {
   for (Package* package : packages) delete package;
 }
 
-void PackageDb::openRepository(bool quietConsole, const std::string& systemArchitecture) {
+bool PackageDb::openRepository(bool quietConsole, const std::string& systemArchitecture) {
   quiet = quietConsole;
   architecture = systemArchitecture;
-  if (!loadImages(false, paths::kDatabaseRoot)) {
+  int readError = 0;
+  if (!loadImages(false, paths::kDatabaseRoot, &readError)) {
     printWarning("could not open repo");
-    return;
+    return true;
   }
-  loadImages(true, paths::kKeptImagesDir);
+  if (readError == 0) loadImages(true, paths::kKeptImagesDir, &readError);
+  if (readError == 0) readError = loadEntriesWithoutImage();
+  if (readError == 0) return true;
+  fprintf(stderr, "readdir %s: %s\n", paths::kDatabaseRoot, strerror(readError));
+  return false;
+}
+
+// Completes the records read from images with their state, and adds a
+// record for every entry that no image described. 0, or the error of a
+// failed directory read.
+int PackageDb::loadEntriesWithoutImage() {
   DirectoryReader entries(paths::kDatabaseRoot);
-  if (!entries.isOpen()) return;
+  if (!entries.isOpen()) return errno;
   for (Package* package : packages) package->loadState();
   std::string entryName;
   while (entries.next(&entryName)) {
@@ -171,6 +184,7 @@ void PackageDb::openRepository(bool quietConsole, const std::string& systemArchi
     package->loadState();
     packages.push_back(package.release());
   }
+  return entries.error();
 }
 
 void Package::loadState() {

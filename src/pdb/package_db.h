@@ -20,11 +20,17 @@ class PackageDb : public Console {
   ~PackageDb() override;
 
   // Loading (from "/flash/var/pdb/", kept images, state and schedule files).
-  void openRepository(bool quietConsole, const std::string& systemArchitecture);
+  // A database directory that cannot be opened is an empty database, with
+  // the warning "could not open repo". False when the directory could not
+  // be read to its end ("readdir", the directory and the system's error
+  // text on standard error): the records are then partial, and nothing may
+  // be decided on them.
+  bool openRepository(bool quietConsole, const std::string& systemArchitecture);
   // One pass over the database directory that turns kept images into
-  // records. False only when "/flash/var/pdb/" cannot be opened. Defined
-  // with the package reader (package/kept_images.cc).
-  bool loadImages(bool fromImagesDir, const std::string& directory);
+  // records. False only when "/flash/var/pdb/" cannot be opened; otherwise
+  // *readError is 0, or the error of a failed read that ended the pass.
+  // Defined with the package reader (package/kept_images.cc).
+  bool loadImages(bool fromImagesDir, const std::string& directory, int* readError);
 
   // Lookups; names compare exactly.
   int indexOf(const std::string& name) const;
@@ -59,6 +65,9 @@ class PackageDb : public Console {
   // Installed packages in load order. Owned.
   std::vector<Package*> packages;
   bool postlogLoaded = false;
+
+ private:
+  int loadEntriesWithoutImage();
 };
 
 // ".", ".." and hidden names in the database root are not entries.

@@ -10,6 +10,11 @@
 
 #include <string>
 
+// Directory cookies, inode numbers and file sizes are 64-bit on every
+// file system the installer meets; 32-bit builds must say so.
+static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8,
+              "build with _FILE_OFFSET_BITS=64: readdir and stat fail on 64-bit values otherwise");
+
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -33,10 +38,12 @@ class Descriptor {
 };
 
 // The names of one directory in the order the system gives them, "." and
-// ".." included.
+// ".." included. A failed read is not the end of the directory: next()
+// stops at both, and error() tells them apart, so that no caller mistakes
+// part of a directory for all of it.
 class DirectoryReader {
  public:
-  explicit DirectoryReader(const std::string& path) : dir_(opendir(path.c_str())) {}
+  explicit DirectoryReader(const std::string& path) : dir_(opendir(path.c_str())), error_(0) {}
   ~DirectoryReader() {
     if (dir_ != nullptr) closedir(dir_);
   }
@@ -45,16 +52,29 @@ class DirectoryReader {
 
   // False when the directory could not be opened (errno tells why).
   bool isOpen() const { return dir_ != nullptr; }
-  // False at the end of the directory.
+  // False at the end of the directory and when a read failed.
   bool next(std::string* name) {
+    if (dir_ == nullptr) {
+      error_ = EBADF;
+      return false;
+    }
+    // readdir leaves errno alone at the end and sets it on failure.
+    errno = 0;
     struct dirent* entry = readdir(dir_);
-    if (entry == nullptr) return false;
+    if (entry == nullptr) {
+      error_ = errno;
+      return false;
+    }
     *name = entry->d_name;
     return true;
   }
+  // After next() returned false: 0 at the end of the directory, else the
+  // system's error number of the failed read.
+  int error() const { return error_; }
 
  private:
   DIR* dir_;
+  int error_;
 };
 
 #endif  // PLATFORM_HANDLES_H_

@@ -1,6 +1,8 @@
 #include "resolve/discovery.h"
 
 #include <dirent.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -126,12 +128,17 @@ void scanEntry(const std::string& directory, const std::string& name,
 
 }  // namespace
 
-void scanPackageDirectory(const std::string& directory,
+bool scanPackageDirectory(const std::string& directory,
                           std::vector<std::unique_ptr<PackageFile>>& candidates, PackageDb& db) {
   DirectoryReader entries(directory);
-  if (!entries.isOpen()) return;
+  if (!entries.isOpen()) return true;
+  const size_t before = candidates.size();
   std::string name;
   while (entries.next(&name)) scanEntry(directory, name, candidates, db);
+  if (entries.error() == 0) return true;
+  fprintf(stderr, "readdir %s: %s\n", directory.c_str(), strerror(entries.error()));
+  candidates.resize(before);
+  return false;
 }
 
 bool brandingReplaceAllowed(const PackageFile& candidate) {

@@ -22,8 +22,10 @@ class PackageDb;
 // "branding", allowed to replace the installed branding. Each rejected
 // file gets one console message through `db`; other names are skipped
 // silently. A directory that cannot be opened adds nothing and says
-// nothing.
-void scanPackageDirectory(const std::string& directory,
+// nothing. A directory that cannot be read to its end adds nothing either
+// and returns false, after "readdir", the directory and the system's
+// error text on standard error.
+bool scanPackageDirectory(const std::string& directory,
                           std::vector<std::unique_ptr<PackageFile>>& candidates, PackageDb& db);
 
 // Whether a branding candidate may replace the installed branding: always

@@ -14,11 +14,13 @@
 #include "platform/nv.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"
+#include "support/unreadable_directory.h"
 
 namespace {
 
 using testing_support::RootRun;
 using testing_support::TempDir;
+using testing_support::UnreadableDirectory;
 using testing_support::pathExists;
 using testing_support::runInRoot;
 using testing_support::writeFile;
@@ -113,9 +115,26 @@ TEST_F(ScanTest, TakesPackageEndingsOnlyInDirectoryOrder) {
 }
 
 TEST_F(ScanTest, MissingDirectoryAddsNothingAndSaysNothing) {
-  scanPackageDirectory(temp_.path() + "/absent/", candidates_, db_);
+  EXPECT_TRUE(scanPackageDirectory(temp_.path() + "/absent/", candidates_, db_));
   EXPECT_TRUE(candidates_.empty());
   EXPECT_TRUE(db_.messages.empty());
+}
+
+TEST_F(ScanTest, UnreadableDirectoryAddsNothingAndSaysWhy) {
+  if (!testing_support::canChroot()) GTEST_SKIP() << "needs root to mount a damaged directory";
+  std::string good = standalone(info("good", version(1, 0)));
+  put("good.npk", good);
+  scan();
+  ASSERT_EQ(1u, candidates_.size());
+  const std::string broken = temp_.file("broken/");
+  UnreadableDirectory damaged(broken, {"other.npk"});
+  if (!damaged.ready()) GTEST_SKIP() << damaged.why();
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(scanPackageDirectory(broken, candidates_, db_));
+  EXPECT_EQ("readdir " + broken + ": Bad message\n", testing::internal::GetCapturedStderr());
+  // The candidates found before stay; none of the damaged directory join.
+  ASSERT_EQ(1u, candidates_.size());
+  EXPECT_EQ("good", candidates_[0]->name);
 }
 
 TEST_F(ScanTest, BrokenFilesAreNamedWithoutTheirDirectory) {

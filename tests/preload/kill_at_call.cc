@@ -6,6 +6,12 @@
 // standard descriptors are not counted. Without KILL_AT_CALL it only
 // counts, and with KILL_CALL_COUNT names a file to which it appends the
 // total when the process exits normally.
+//
+// It stands in for both the plain and the 64-bit names of each call; with
+// 64-bit offsets chosen for the build, the headers would turn the plain
+// names into the 64-bit ones and define those twice.
+#undef _TIME_BITS
+#undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>

@@ -104,12 +104,15 @@ int FakeFileSystem::changeMode(const std::string& path, unsigned mode) {
 }
 
 int FakeFileSystem::listDirectory(const std::string& path, std::vector<std::string>* names) {
-  if (int error = record("list", path, "")) return error;
+  const int error = record("list", path, "");
   auto found = directories_.find(path);
+  // A scripted listing with a scripted error is a read that failed part
+  // way: the names read so far come with the error.
   if (found != directories_.end()) {
     names->insert(names->end(), found->second.begin(), found->second.end());
-    return 0;
+    return error;
   }
+  if (error != 0) return error;
   return base_ ? base_->listDirectory(path, names) : ENOENT;
 }
 

@@ -29,6 +29,8 @@ class FakeFileSystem : public FileSystem {
                     bool isDirectory = false);
   // Queries of `path` fail with ENOENT even when the base knows it.
   void scriptMissing(const std::string& path);
+  // With an error scripted for "list" too, the names come with the error,
+  // as from a read that failed part way.
   void scriptDirectory(const std::string& path, const std::vector<std::string>& names);
   // Every operation named `operation` ("rename", "unlink", ...) on `path`
   // (for a rename: its target) fails with `error` from now on.

@@ -19,6 +19,9 @@
 namespace testing_support {
 namespace {
 
+// The installer's copy in the root of a chroot run, removed after it.
+const char kInstallerCopyName[] = ".installer-under-test";
+
 std::vector<std::string> environmentFor(const ProgramOptions& options) {
   std::map<std::string, std::string> env = {
       {"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
@@ -154,8 +157,16 @@ ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments,
                                           const std::map<std::string, std::string>& environment) const {
   ProgramRun run;
   ScratchFile out, err;
-  int binary = open(installerBinary(), O_RDONLY | O_CLOEXEC);
-  if (binary < 0) return run;
+  // The program runs from a copy inside the root, by path: executing a
+  // descriptor after chroot needs execveat or "/proc", and qemu-user,
+  // which runs the tests of other CPUs, has neither there.
+  const std::string inside = "/" + std::string(kInstallerCopyName);
+  const std::string copy = path() + inside;
+  std::error_code copyError;
+  if (!std::filesystem::copy_file(installerBinary(), copy,
+                                  std::filesystem::copy_options::overwrite_existing, copyError)) {
+    return run;
+  }
   arguments.insert(arguments.begin(), "installer");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
@@ -170,12 +181,13 @@ ProgramRun RouterRoot::runInstallerInside(std::vector<std::string> arguments,
     dup2(out.fd(), 1);
     dup2(err.fd(), 2);
     if (!enterRootWithLibraries(path())) _exit(125);
-    fexecve(binary, argv.data(), envp.data());
+    execve(inside.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  close(binary);
   int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return run;
+  bool waited = child > 0 && waitpid(child, &status, 0) == child;
+  unlink(copy.c_str());
+  if (!waited) return run;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.output = out.readAll();
   run.errors = err.readAll();
@@ -198,4 +210,5 @@ const char* installerBinary() {
 }
 const char* npkBinary() { return NPK_BINARY; }
 const char* killAtCallLibrary() { return KILL_AT_CALL_LIBRARY; }
+const char* developmentKeyDir() { return DEVELOPMENT_KEY_DIR; }
 }  // namespace testing_support

@@ -50,7 +50,8 @@ class RouterRoot {
   ProgramRun runInstaller(std::vector<std::string> arguments, ProgramOptions options = {}) const;
   // Runs the installer chrooted into the root (for --commit and --cancel,
   // which ignore "-r"), with the system's "/usr" bound read-only into it in
-  // a private mount namespace that disappears with the child. Needs root.
+  // a private mount namespace that disappears with the child. A copy of
+  // the program lies in the root for the length of the run. Needs root.
   // `environment` is added to the program's clean environment.
   ProgramRun runInstallerInside(std::vector<std::string> arguments,
                                 const std::map<std::string, std::string>& environment = {}) const;
@@ -63,6 +64,8 @@ const char* installerBinary();
 const char* npkBinary();
 // The library that kills a preloading program at its N-th changing call.
 const char* killAtCallLibrary();
+// The development key pairs of the source tree ("keys/").
+const char* developmentKeyDir();
 
 }  // namespace testing_support
 

@@ -1,10 +1,12 @@
 #include "description.h"
 
 #include <errno.h>
+#include <stdint.h>
 #include <stdlib.h>
 
 #include <map>
 
+#include "pdb/calendar.h"
 #include "version_text.h"
 
 namespace {
@@ -453,25 +455,19 @@ bool readClock(const std::string& text, size_t* at, DateFields* date) {
 }
 
 // The seconds of a UTC date; false for a day or time that does not exist.
-bool dateSeconds(const DateFields& date, time_t* seconds) {
-  struct tm fields = {};
-  fields.tm_year = date.year - 1900;
-  fields.tm_mon = date.month - 1;
-  fields.tm_mday = date.day;
-  fields.tm_hour = date.hour;
-  fields.tm_min = date.minute;
-  fields.tm_sec = date.second;
-  // timegm carries an overflowing field into the next, so a day that does
-  // not exist shows as a different day.
-  *seconds = timegm(&fields);
-  struct tm back;
-  return gmtime_r(seconds, &back) != nullptr && back.tm_year == date.year - 1900 &&
-         back.tm_mon == date.month - 1 && back.tm_mday == date.day && back.tm_hour == date.hour &&
-         back.tm_min == date.minute && back.tm_sec == date.second;
+bool dateSeconds(const DateFields& date, int64_t* seconds) {
+  CalendarTime time;
+  time.year = date.year;
+  time.month = date.month;
+  time.day = date.day;
+  time.hour = date.hour;
+  time.minute = date.minute;
+  time.second = date.second;
+  return secondsSince1970(time, seconds);
 }
 
 // "YYYY-MM-DD[ HH:MM[:SS]]", optionally with 'T' and a trailing 'Z'.
-bool parseDate(const std::string& text, time_t* seconds) {
+bool parseDate(const std::string& text, int64_t* seconds) {
   DateFields date;
   size_t at = 0;
   if (!readDay(text, &at, &date) || !readClock(text, &at, &date)) return false;
@@ -482,14 +478,16 @@ bool parseDate(const std::string& text, time_t* seconds) {
 }  // namespace
 
 bool parseBuildTime(const std::string& text, time_t now, uint32_t* seconds, std::string* error) {
-  time_t value = now;
+  // Compared at 64 bits: a 32-bit time_t cannot hold the later half of
+  // the build times.
+  int64_t value = int64_t(now);
   bool ok = text == "now";
   if (!ok && allDigits(text) && text.size() <= 10) {
-    value = time_t(strtoll(text.c_str(), nullptr, 10));
+    value = int64_t(strtoll(text.c_str(), nullptr, 10));
     ok = true;
   }
   if (!ok) ok = parseDate(text, &value);
-  if (!ok || value < 0 || value > time_t(0xFFFFFFFFll)) {
+  if (!ok || value < 0 || value > int64_t(UINT32_MAX)) {
     *error = "'" + text +
              "' is not a build time (seconds since 1970, YYYY-MM-DD HH:MM:SS in UTC, or now)";
     return false;

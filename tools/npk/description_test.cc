@@ -136,7 +136,14 @@ TEST(NpkDescription, ReadsBuildTimes) {
   EXPECT_EQ(1709164800u, seconds);
   EXPECT_TRUE(parseBuildTime("2024-02-29T12:30Z", kNow, &seconds, &error));
   EXPECT_EQ(1709164800u + 12 * 3600 + 30 * 60, seconds);
-  for (const char* bad : {"4294967296", "2023-02-29", "2024-13-01", "2024-01-01 25:00", "1969-12-31",
+  // The later half of the range, which a 32-bit time_t cannot hold.
+  EXPECT_TRUE(parseBuildTime("2040-01-01", kNow, &seconds, &error)) << error;
+  EXPECT_EQ(2208988800u, seconds);
+  EXPECT_TRUE(parseBuildTime("2106-02-07 06:28:15", kNow, &seconds, &error)) << error;
+  EXPECT_EQ(0xFFFFFFFFu, seconds);
+  EXPECT_TRUE(parseBuildTime("2208988800", kNow, &seconds, &error)) << error;
+  EXPECT_EQ(2208988800u, seconds);
+  for (const char* bad : {"4294967296", "2106-02-07 06:28:16", "2023-02-29", "2100-02-29", "2024-13-01", "2024-01-01 25:00", "1969-12-31",
                           "2024-1-1", "yesterday", "", "2024-01-01 10:00:"}) {
     EXPECT_FALSE(parseBuildTime(bad, kNow, &seconds, &error)) << bad;
   }

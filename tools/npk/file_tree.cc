@@ -53,12 +53,12 @@ bool sortedNames(const std::string& dirPath, std::vector<std::string>* names, st
     return false;
   }
   names->clear();
-  errno = 0;
   std::string name;
   while (dir.next(&name)) {
     if (name != "." && name != "..") names->push_back(name);
   }
-  if (errno != 0) {
+  if (dir.error() != 0) {
+    errno = dir.error();
     *error = systemFault(dirPath, "cannot read directory");
     return false;
   }

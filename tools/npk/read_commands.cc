@@ -1,4 +1,5 @@
 // `npk info`, `npk ls` and `npk verify`, as text or JSON.
+#include <inttypes.h>
 #include <stdio.h>
 
 #include "command_context.h"
@@ -12,6 +13,7 @@
 #include "package/package_reader.h"
 #include "package_inspector.h"
 #include "package_files.h"
+#include "pdb/calendar.h"
 #include "part_listing.h"
 #include "pdb/display_name.h"
 #include "version_text.h"
@@ -48,13 +50,10 @@ std::string hex32(uint32_t value) {
 }
 
 std::string utcTime(uint32_t seconds) {
-  time_t value = time_t(seconds);
-  struct tm fields;
-  char text[40];
-  if (gmtime_r(&value, &fields) == nullptr ||
-      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &fields) == 0) {
-    return "?";
-  }
+  CalendarTime time = calendarTimeOf(seconds);
+  char text[48];
+  snprintf(text, sizeof text, "%04" PRId64 "-%02d-%02d %02d:%02d:%02d UTC", time.year, time.month,
+           time.day, time.hour, time.minute, time.second);
   return text;
 }
 
