@@ -2,10 +2,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -18,9 +20,15 @@ void writeLines(std::ofstream& log, const std::vector<std::string>& lines) {
 }  // namespace
 
 void PackageDb::loadPostlog() {
+  // A log that is no regular file (a FIFO would block both the reading
+  // and the writing) is neither read nor written.
+  if (!writableAsRegularFile(paths::kPostlog)) return;
   std::vector<std::string> oldLines;
   {
-    std::ifstream log(paths::kPostlog, std::ios::binary);
+    // Only the first part of a log grown too long is kept.
+    std::string content;
+    readRegularFile(paths::kPostlog, kPostlogLimit, &content);
+    std::istringstream log(content);
     std::string line;
     // A last line without a line feed (the reserve, or a cut write) is
     // not a complete message and is dropped.
@@ -36,6 +44,7 @@ void PackageDb::loadPostlog() {
 }
 
 void PackageDb::writePostlog() {
+  if (!writableAsRegularFile(paths::kPostlog)) return;
   std::ios::openmode mode = std::ios::binary;
   if (postlogLoaded) {
     mode |= std::ios::trunc;

@@ -15,6 +15,7 @@
 #include "package/file_source.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
+#include "package/signature.h"
 #include "pdb/database_writer.h"
 #include "pdb/display_name.h"
 #include "pdb/package.h"
@@ -47,8 +48,13 @@ bool safeMemberList(const std::vector<PackageRef>& members) {
 class BundleInstall {
  public:
   BundleInstall(PackageDb& db, PackageReader& reader, ChangeSet& changes, unsigned options,
-                const StateMap& stateMap)
-      : db_(db), reader_(reader), changes_(changes), options_(options), stateMap_(stateMap) {}
+                const StateMap& stateMap, const CheckedSignatures* checked)
+      : db_(db),
+        reader_(reader),
+        changes_(changes),
+        options_(options),
+        stateMap_(stateMap),
+        checked_(checked) {}
 
   int run(std::string* dbDirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
@@ -56,6 +62,12 @@ class BundleInstall {
     int result = readBundle(*bundle, dbDirOut);
     if (result != kStreamInstalled) return result;
     if (checkAdmission(db_, *bundle, options_) & ~options_) return kStreamBundleRefused;
+    // A bundle whose own signature the scan refused is broken; nothing of
+    // it is staged.
+    if (checked_ && !checked_->bundle) {
+      reportBrokenPackage(*bundle);
+      return kStreamBundleRefused;
+    }
     replaceInstalled(*bundle);
     if (!prepareDatabaseDir(*bundle, changes_) || !writeDatabaseEntry(*bundle, changes_)) {
       return kStreamNotInstalled;
@@ -118,15 +130,21 @@ class BundleInstall {
     return true;
   }
 
+  SignatureKnown signatureOf(size_t member) const {
+    if (checked_ == nullptr) return SignatureKnown::kNotYet;
+    return checked_->packageValid(member) ? SignatureKnown::kValid : SignatureKnown::kInvalid;
+  }
+
   int installMembers(bool* bootOut) {
     if (reader_.currentType() == kPartBundleMembers && !addPlaceholders()) {
       return kStreamBundleRefused;
     }
     int installed = 0;
+    size_t index = 0;
     while (reader_.currentType() == kPartPackageHeader) {
       bool memberBoot = false;
       Package* member = installPackage(db_, reader_, changes_, options_, stateMap_, &bundleRef_,
-                                       nullptr, &memberBoot);
+                                       nullptr, &memberBoot, signatureOf(index++));
       if (member == nullptr) return kStreamBundleRefused;
       previousMembers_.erase(member->name);
       if (bootOut && memberBoot) *bootOut = true;
@@ -134,6 +152,11 @@ class BundleInstall {
     }
     if (reader_.currentType() == kPartArchitecture) reader_.nextPart();
     if (reader_.currentType() != -1) return kStreamBundleRefused;
+    // Stray bytes after the last member are no part of the bundle.
+    if (!reader_.endedCleanly()) {
+      reportBrokenPackage(*bundle_);
+      return kStreamBundleRefused;
+    }
     if (installed == 0) return kStreamBundleEmpty;
     dropPreviousMembers();
     showProgress(std::string());
@@ -154,6 +177,7 @@ class BundleInstall {
   ChangeSet& changes_;
   unsigned options_;
   const StateMap& stateMap_;
+  const CheckedSignatures* checked_;
   Package* bundle_ = nullptr;  // owned by db_ once adopted
   PackageRef bundleRef_;
   std::set<std::string> previousMembers_;
@@ -174,7 +198,7 @@ class StreamCopy : public std::streambuf {
   StreamCopy& operator=(const StreamCopy&) = delete;
 
   bool create() {
-    fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
     created_ = fd_ >= 0;
     return created_;
   }
@@ -244,16 +268,18 @@ void stagePackagesChanged(ChangeSet& changes) {
 
 int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsigned options,
                   const StateMap& stateMap, std::streambuf* copyTarget, std::string* dbDirOut,
-                  bool* bootOut) {
+                  bool* bootOut, const CheckedSignatures* checked) {
   PackageReader reader(&input, true, copyTarget);
   reader.wantedTypes.assign(std::begin(kStreamWantedTypes), std::end(kStreamWantedTypes));
   reader.nextPart();
   if (reader.currentType() != kPartBundleHeader) {
-    Package* installed =
-        installPackage(db, reader, changes, options, stateMap, nullptr, dbDirOut, bootOut);
+    SignatureKnown signature = SignatureKnown::kNotYet;
+    if (checked) signature = checked->packageValid(0) ? SignatureKnown::kValid : SignatureKnown::kInvalid;
+    Package* installed = installPackage(db, reader, changes, options, stateMap, nullptr, dbDirOut,
+                                        bootOut, signature);
     return installed ? kStreamInstalled : kStreamNotInstalled;
   }
-  return BundleInstall(db, reader, changes, options, stateMap).run(dbDirOut, bootOut);
+  return BundleInstall(db, reader, changes, options, stateMap, checked).run(dbDirOut, bootOut);
 }
 
 int runStreamMode(PackageDb& db, ChangeSet& changes, unsigned options) {

@@ -125,10 +125,12 @@ bool PartStreamBuf::beginPart(int* type) {
   partLength_ = unread_ = 0;
   pendingPutBack_ = 0;
   uint8_t header[6];
-  if (sourceRead(reinterpret_cast<char*>(header), sizeof header) < sizeof header) {
+  headerBytesAtEnd_ = sourceRead(reinterpret_cast<char*>(header), sizeof header);
+  if (headerBytesAtEnd_ < sizeof header) {
     finishDigest();
     return false;
   }
+  headerBytesAtEnd_ = 0;
   if (copyTarget_) copyTarget_->sputn(reinterpret_cast<char*>(header), sizeof header);
   *type = le16(header);
   if (digestOn_) {
@@ -240,10 +242,13 @@ int PackageReader::nextPart() {
   if (!fail()) {
     clear();
     int type = -1;
-    while (buffer_->skipRest() && buffer_->beginPart(&type)) {
+    bool skipped = true;
+    while ((skipped = buffer_->skipRest()) && buffer_->beginPart(&type)) {
       currentType_ = type;
       if (isWanted(type)) return type;
+      ++partsPassedOver_;
     }
+    endedCleanly_ = skipped && buffer_->headerBytesAtEnd() == 0;
     setstate(std::ios_base::eofbit | std::ios_base::failbit);
   }
   currentType_ = -1;
@@ -335,6 +340,7 @@ bool readPackageHeader(PackageInfo& info, PackageReader& reader) {
   info.architecture = "i386";
   for (const TextPart& part : kTextParts) {
     if (reader.currentType() != part.type) continue;
+    if (reader.partLength() > kTextPartLimit) return false;
     readText(reader, info.*part.field);
     reader.nextPart();
   }

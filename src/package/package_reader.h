@@ -71,6 +71,8 @@ class PartStreamBuf : public std::streambuf {
   const uint8_t* finishDigest();
 
   uint64_t partOffset() const { return partOffset_; }
+  // Bytes of a part header cut by the end of the source (0 to 5).
+  size_t headerBytesAtEnd() const { return headerBytesAtEnd_; }
   uint32_t partLength() const { return partLength_; }
   uint32_t partUnread() const { return unread_; }
   bool digestOn() const { return digestOn_; }
@@ -124,6 +126,7 @@ class PartStreamBuf : public std::streambuf {
   bool digestFinished_ = false;
   // Bytes put back into the source that were already digested and copied.
   uint32_t pendingPutBack_ = 0;
+  size_t headerBytesAtEnd_ = 0;
   uint8_t digest_[32] = {};
 };
 
@@ -158,6 +161,11 @@ class PackageReader : public std::istream {
   uint64_t partOffset() const;
   // Bytes of the current part not yet read.
   uint32_t partUnread() const;
+  // Parts passed over so far because their type is not wanted.
+  uint64_t partsPassedOver() const { return partsPassedOver_; }
+  // After nextPart gave -1: true when the source ended exactly after a
+  // whole part, false when it ended inside a part or a part header.
+  bool endedCleanly() const { return endedCleanly_; }
 
   // For the signature check.
   bool digestOn() const;
@@ -180,11 +188,19 @@ class PackageReader : public std::istream {
   uint32_t magic_ = 0xFFFFFFFF;
   uint64_t totalSize_ = 0;
   int currentType_ = -1;
+  uint64_t partsPassedOver_ = 0;
+  bool endedCleanly_ = false;
 };
+
+// Longest text part a header may carry. Notes and attributes of real
+// packages are a few lines; a longer part is not read at all, so that a
+// hostile file costs no memory before its signature is checked.
+const uint32_t kTextPartLimit = 64u << 10;
 
 // Reads a header record (current part type 1 or 18) and the descriptive
 // parts that follow it, in the order 24, 16, 2, 23, 3, 19, 17, into `info`.
-// False on a wrong part, a short record or a short list. A short text part
+// False on a wrong part, a short record, a short list or a text part
+// longer than kTextPartLimit. A short text part
 // keeps what arrived and leaves the reader failed (current type -1). A part
 // out of that order stays current for the caller. Stops at a
 // type-21 part without moving past it (setting `squashfsImage`).

@@ -144,3 +144,10 @@ std::string describeSignatureCheck(const SignatureCheck& check, const PackageInf
   }
   return "refused";
 }
+
+bool CheckedSignatures::allValid() const {
+  for (bool valid : packages) {
+    if (!valid) return false;
+  }
+  return bundle && !packages.empty();
+}

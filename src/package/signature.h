@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "package/trusted_keys.h"
 #include "pdb/package.h"
@@ -70,6 +71,18 @@ struct SignatureCheck {
 // bytes used are copied to the reader's copy target but not digested.
 SignatureCheck checkPackageSignature(PackageReader& reader, const PackageInfo& package,
                                      const TrustedKeys& keys = builtInKeys());
+
+// What a first pass over a whole package file found of its signatures,
+// before anything of it is staged: one verdict per package in file order
+// (the standalone package, or each member of a bundle) and the bundle's
+// own signature (true when the bundle carries none).
+struct CheckedSignatures {
+  std::vector<bool> packages;
+  bool bundle = true;
+
+  bool packageValid(size_t index) const { return index < packages.size() && packages[index]; }
+  bool allValid() const;
+};
 
 // checkPackageSignature with the built-in keys; true when accepted.
 bool verifyPackageSignature(PackageReader& reader, const PackageInfo& package);

@@ -51,22 +51,34 @@ bool isPlaceholder(const Package& package) { return package.name.empty(); }
 // Step 3 for one package `q` that stays active: disables what it forbids;
 // when `q` is being enabled and an active package forbids it, disables
 // that package or, when that one is being enabled too, cancels `q`.
+// Cancels the enabling of `cancelled`, which `other` forbids or is
+// forbidden by. A package that is enabled already is disabled instead:
+// cancelling its enabling alone would leave both active.
+void cancelEnabling(PackageDb& db, Package& cancelled, const Package& other, bool verbose) {
+  if (verbose) {
+    db.printWarning("can not enable %s: %s conflicts with it", cancelled.name.c_str(),
+                    displayName(other).c_str());
+  }
+  cancelled.action = cancelled.disabled ? kActionNone : kActionDisable;
+}
+
 void settleConflictsOf(PackageDb& db, Package& q, bool verbose) {
   for (Package* p : db.packages) {
     if (p == &q || !staysActive(*p) || isPlaceholder(*p)) continue;
     if (q.conflictsWith(*p)) {
-      if (p->action == kActionNone) p->action = kActionDisable;
+      if (p->action == kActionNone) {
+        p->action = kActionDisable;
+      } else if (p->action == kActionEnable) {
+        // Two enablings that conflict: the later one gives way.
+        cancelEnabling(db, *p, q, verbose);
+      }
       continue;
     }
     if (q.action != kActionEnable || !p->conflictsWith(q)) continue;
     if (p->action == kActionNone) {
       p->action = kActionDisable;
     } else if (p->action == kActionEnable) {
-      if (verbose) {
-        db.printWarning("can not enable %s: %s conflicts with it", q.name.c_str(),
-                        displayName(*p).c_str());
-      }
-      q.action = kActionNone;
+      cancelEnabling(db, q, *p, verbose);
       return;
     }
   }

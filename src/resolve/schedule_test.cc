@@ -247,22 +247,40 @@ TEST(Schedule, ConflictsBetweenEnablingsCancelTheLaterInTurn) {
   EXPECT_EQ((Lines{"WARNING: can not enable b: a-1.0 conflicts with it", "enabled a-1.0"}),
             plan.db.messages);
 
-  // Not when the conflict is declared both ways: each turn passes over
-  // the other, and both end enabled, silently.
+  // Declared both ways: the later enabling gives way all the same.
   blueprints[1].conflicts.push_back(PackageRef("a", 0, 0));
   Plan mutual(blueprints);
   mutual.apply(true);
-  EXPECT_EQ((Lines{"a: enabled", "b: enabled", "sys: enabled"}), mutual.states());
-  EXPECT_EQ((Lines{"enabled a-1.0", "enabled b-1.0"}), mutual.db.messages);
+  EXPECT_EQ((Lines{"a: enabled", "b: disabled", "sys: enabled"}), mutual.states());
+  EXPECT_EQ((Lines{"WARNING: can not enable b: a-1.0 conflicts with it", "enabled a-1.0"}),
+            mutual.db.messages);
 
-  // Nor when the cancelled package was enabled already: cancelling its
-  // enabling leaves it enabled beside the package that forbids it.
+  // A package enabled already whose enabling is cancelled is disabled:
+  // cancelling alone would leave it enabled beside the package that
+  // forbids it.
   std::vector<Blueprint> already{package("a", true, kActionEnable),
                                  package("b", false, kActionEnable)};
   already[0].conflicts.push_back(PackageRef("b", 0, 0));
   Plan kept(already);
   kept.apply(true);
-  EXPECT_EQ((Lines{"a: enabled", "b: enabled"}), kept.states());
+  EXPECT_EQ((Lines{"a: enabled", "b: disabled"}), kept.states());
+
+  // Five mutually conflicting packages scheduled for enabling: only the
+  // first ends enabled.
+  std::vector<Blueprint> five;
+  for (const char* name : {"p1", "p2", "p3", "p4", "p5"}) five.push_back(package(name, true, kActionEnable));
+  for (Blueprint& b : five) {
+    for (const Blueprint& other : five) {
+      if (other.name != b.name) b.conflicts.push_back(PackageRef(other.name, 0, 0));
+    }
+  }
+  five.push_back(package("sys"));
+  Plan all(five);
+  all.apply(true);
+  EXPECT_EQ((Lines{"p1: enabled", "p2: disabled", "p3: disabled", "p4: disabled", "p5: disabled",
+                   "sys: enabled"}),
+            all.states());
+  EXPECT_EQ("WARNING: can not enable p5: p1-1.0 conflicts with it", all.db.messages[3]);
 }
 
 TEST(Schedule, BundlesFollowTheirMembers) {
@@ -573,15 +591,12 @@ class Promises {
     expect(stagedByDir.empty(), "nothing is staged outside the entries of the records");
   }
 
-  // Two enabled packages conflict only when the forbidden one `p` was
-  // being enabled when conflicts were settled: disabled before, or
-  // scheduled for enabling.
+  // No two packages that conflict end enabled, whatever was scheduled.
   void checkConflicts(const Package& p) {
     if (!ends(p, "enabled")) return;
     for (const Package* q : before_.db.packages) {
-      if (q == &p || !ends(*q, "enabled") || !q->conflictsWith(p)) continue;
-      expect(p.disabled || p.action == kActionEnable,
-             "an enabled package forbids another only if that one was being enabled");
+      if (q == &p || !ends(*q, "enabled")) continue;
+      expect(!q->conflictsWith(p), "no enabled package forbids another enabled one");
     }
   }
 
