@@ -257,7 +257,9 @@ TEST_F(NpkTest, BundlesKeepMarkerOrderAndWarnWithoutImage) {
                 ": the bundle has no squashfs image part; the installer recognises a bundle's "
                 "members on later runs only through the bundle's kept image\n",
             bundled.errors);
-  EXPECT_EQ("0 " + dir.file("bun.npk") + ": old-7.1beta3: accepted: legacy signature, SHA-1 digest\n" +
+  EXPECT_EQ("0 " + dir.file("bun.npk") +
+                ": bundle bun-7.2: accepted: Ed25519 signature, SHA-256 digest\n" + dir.file("bun.npk") +
+                ": old-7.1beta3: accepted: legacy signature, SHA-1 digest\n" +
                 dir.file("bun.npk") + ": modern-7.2: accepted: Ed25519 signature, SHA-256 digest\n",
             verifyLine(dir.file("bun.npk")));
   ProgramRun info = npk({"info", dir.file("bun.npk")});

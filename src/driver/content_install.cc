@@ -91,9 +91,10 @@ void applyEnableState(Package& package, const StateMap& stateMap, uint32_t* flag
 }
 
 // Passes over what is left of a refused member, up to the next member's
-// header or the end.
+// header, the bundle's own signature or the end.
 void skipToNextMember(PackageReader& reader) {
-  while (reader.currentType() != kPartPackageHeader && reader.currentType() != -1) {
+  while (reader.currentType() != kPartPackageHeader &&
+         reader.currentType() != kPartBundleSignature && reader.currentType() != -1) {
     reader.nextPart();
   }
 }

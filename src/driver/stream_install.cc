@@ -31,7 +31,7 @@ const char kImageName[] = "image";
 const int kStreamWantedTypes[] = {
     kPartPackageHeader, kPartBundleHeader, kPartBundleMembers, kPartArchitecture,
     kPartDependencies,  kPartProvides,     kPartConflicts,     kPartSquashfsImage,
-    kPartFileContainer, kPartSignature,
+    kPartFileContainer, kPartSignature,    kPartBundleSignature,
 };
 
 // A bundle's member list names its members; each must be a package name
@@ -114,7 +114,7 @@ class BundleInstall {
   // Placeholders make the listed members that the user has not chosen a
   // state for conflict, so that they install disabled.
   bool addPlaceholders() {
-    std::vector<PackageRef> members;
+    std::vector<PackageRef>& members = listedMembers_;
     readPackageList(reader_, members);
     if (!safeMemberList(members)) {
       reportBrokenPackage(*bundle_);
@@ -135,6 +135,29 @@ class BundleInstall {
     return checked_->packageValid(member) ? SignatureKnown::kValid : SignatureKnown::kInvalid;
   }
 
+  // A bundle that signs its own parts must match its signature; one
+  // without (older tools) installs as its members' signatures allow.
+  bool bundleSignatureHolds() {
+    if (!verifyBundleSignature(reader_, *bundle_)) {
+      reportBrokenPackage(*bundle_);
+      return false;
+    }
+    reader_.nextPart();
+    return true;
+  }
+
+  // Every member the list names must be in the bundle: one cut off would
+  // otherwise stay installed at its old version or not at all.
+  bool carriesListedMembers() {
+    for (const PackageRef& listed : listedMembers_) {
+      if (carriedMembers_.count(listed.name) == 0) {
+        reportBrokenPackage(*bundle_);
+        return false;
+      }
+    }
+    return true;
+  }
+
   int installMembers(bool* bootOut) {
     if (reader_.currentType() == kPartBundleMembers && !addPlaceholders()) {
       return kStreamBundleRefused;
@@ -146,11 +169,15 @@ class BundleInstall {
       Package* member = installPackage(db_, reader_, changes_, options_, stateMap_, &bundleRef_,
                                        nullptr, &memberBoot, signatureOf(index++));
       if (member == nullptr) return kStreamBundleRefused;
+      carriedMembers_.insert(member->name);
       previousMembers_.erase(member->name);
       if (bootOut && memberBoot) *bootOut = true;
       ++installed;
     }
     if (reader_.currentType() == kPartArchitecture) reader_.nextPart();
+    if (reader_.currentType() == kPartBundleSignature && !bundleSignatureHolds()) {
+      return kStreamBundleRefused;
+    }
     if (reader_.currentType() != -1) return kStreamBundleRefused;
     // Stray bytes after the last member are no part of the bundle.
     if (!reader_.endedCleanly()) {
@@ -158,6 +185,7 @@ class BundleInstall {
       return kStreamBundleRefused;
     }
     if (installed == 0) return kStreamBundleEmpty;
+    if (!carriesListedMembers()) return kStreamBundleRefused;
     dropPreviousMembers();
     showProgress(std::string());
     return kStreamInstalled;
@@ -181,6 +209,8 @@ class BundleInstall {
   Package* bundle_ = nullptr;  // owned by db_ once adopted
   PackageRef bundleRef_;
   std::set<std::string> previousMembers_;
+  std::vector<PackageRef> listedMembers_;
+  std::set<std::string> carriedMembers_;
 };
 
 // The copy of the stream at "/flash/var/pdb//image": a write-through

@@ -16,6 +16,12 @@
 // Package digest: every part header and part content read through the
 // part buffer, from the last type-1 part header on. A type-25 header
 // switches the hash from SHA-1 to SHA-256 for the rest of the source.
+//
+// Bundle digest (SHA-256): every byte of a bundle from its type-18 part
+// header to the end of its last member, signatures included: it ends at
+// the first type-16 or type-26 part header that follows a signature part,
+// or at the end of the source. A type-26 part (bundle signature, placed
+// last) signs it; readers that do not want type 26 pass over it.
 #ifndef PACKAGE_PACKAGE_READER_H_
 #define PACKAGE_PACKAGE_READER_H_
 
@@ -49,6 +55,7 @@ enum PartType {
   kPartNote = 23,
   kPartAttribute24 = 24,
   kPartSha256Marker = 25,
+  kPartBundleSignature = 26,
 };
 
 // Stream buffer over the content of the current part of a package source.
@@ -79,6 +86,8 @@ class PartStreamBuf : public std::streambuf {
   bool digestIsSha256() const { return useSha256_; }
   bool digestFinished() const { return digestFinished_; }
   const uint8_t* digest() const { return digest_; }
+  // The bundle digest once it has ended; null before.
+  const uint8_t* bundleDigest() const { return bundleDigestEnded_ ? bundleDigest_ : nullptr; }
 
  protected:
   pos_type seekoff(off_type offset, std::ios_base::seekdir way,
@@ -109,6 +118,10 @@ class PartStreamBuf : public std::streambuf {
   size_t sourceRead(char* out, size_t n);
   void pass(const char* bytes, size_t n, bool digest);
   void feedHash(const char* bytes, size_t n);
+  void feedBundle(const char* bytes, size_t n);
+  // Starts or ends the bundle digest at the part header of `type`.
+  void followBundle(int type);
+  void endBundleDigest();
   bool discard(uint64_t n);
   bool seekSource(uint64_t partPosition);
 
@@ -128,6 +141,11 @@ class PartStreamBuf : public std::streambuf {
   uint32_t pendingPutBack_ = 0;
   size_t headerBytesAtEnd_ = 0;
   uint8_t digest_[32] = {};
+  SHA256 bundleSha256_;
+  bool bundleDigestOn_ = false;
+  bool bundleDigestEnded_ = false;
+  int lastType_ = -1;
+  uint8_t bundleDigest_[32] = {};
 };
 
 class PackageReader : public std::istream {
@@ -176,6 +194,8 @@ class PackageReader : public std::istream {
   const uint8_t* finishDigest();
   // The digest buffer as last finished, without finishing again.
   const uint8_t* digest() const;
+  // The bundle digest (32 bytes) once the members have ended, else null.
+  const uint8_t* bundleDigest() const;
   // Reads up to `n` bytes of the current part straight from the source:
   // copied to the copy target, counted as read, not digested. Returns the
   // number of bytes read.

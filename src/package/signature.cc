@@ -83,17 +83,14 @@ LegacyAllowance legacyAllowance(const PackageInfo& package) {
                                                            : LegacyAllowance::kOutsideWindows;
 }
 
-SignatureCheck checkPackageSignature(PackageReader& reader, const PackageInfo& package,
-                                     const TrustedKeys& keys) {
+namespace {
+
+// Reads the signature bytes of the current part and judges them against
+// `digest`.
+SignatureCheck checkAgainst(PackageReader& reader, const uint8_t* digest, bool sha256,
+                            LegacyAllowance allowance, const TrustedKeys& keys) {
   SignatureCheck check;
-  LegacyAllowance allowance = legacyAllowance(package);
-  if (!reader.digestOn()) {
-    check.verdict = SignatureVerdict::kDigestOff;
-    return check;
-  }
-  if (reader.currentType() != kPartSignature) return check;  // kNoSignaturePart
-  const uint8_t* digest = reader.finishDigest();
-  check.digestIsSha256 = reader.digestIsSha256();
+  check.digestIsSha256 = sha256;
   check.partUnread = reader.partUnread();
   if (check.partUnread < kLegacySignatureSize) {
     check.verdict = SignatureVerdict::kTooShort;
@@ -108,6 +105,38 @@ SignatureCheck checkPackageSignature(PackageReader& reader, const PackageInfo& p
   }
   judge(content, digest, keys, allowance, &check);
   return check;
+}
+
+}  // namespace
+
+SignatureCheck checkPackageSignature(PackageReader& reader, const PackageInfo& package,
+                                     const TrustedKeys& keys) {
+  SignatureCheck check;
+  LegacyAllowance allowance = legacyAllowance(package);
+  if (!reader.digestOn()) {
+    check.verdict = SignatureVerdict::kDigestOff;
+    return check;
+  }
+  if (reader.currentType() != kPartSignature) return check;  // kNoSignaturePart
+  const uint8_t* digest = reader.finishDigest();
+  return checkAgainst(reader, digest, reader.digestIsSha256(), allowance, keys);
+}
+
+SignatureCheck checkBundleSignature(PackageReader& reader, const PackageInfo& bundle,
+                                    const TrustedKeys& keys) {
+  SignatureCheck check;
+  LegacyAllowance allowance = legacyAllowance(bundle);
+  if (!reader.digestOn()) {
+    check.verdict = SignatureVerdict::kDigestOff;
+    return check;
+  }
+  const uint8_t* digest = reader.bundleDigest();
+  if (reader.currentType() != kPartBundleSignature || digest == nullptr) return check;
+  return checkAgainst(reader, digest, true, allowance, keys);
+}
+
+bool verifyBundleSignature(PackageReader& reader, const PackageInfo& bundle) {
+  return checkBundleSignature(reader, bundle).accepted();
 }
 
 bool verifyPackageSignature(PackageReader& reader, const PackageInfo& package) {

@@ -87,6 +87,14 @@ struct CheckedSignatures {
 // checkPackageSignature with the built-in keys; true when accepted.
 bool verifyPackageSignature(PackageReader& reader, const PackageInfo& package);
 
+// Checks a bundle's own signature, the reader's current part (type 26),
+// against the bundle digest (package_reader.h) and `keys`: the same
+// content and schemes as a package signature, over a SHA-256 digest; the
+// legacy allowance is the bundle's. Leaves the reader inside the part.
+SignatureCheck checkBundleSignature(PackageReader& reader, const PackageInfo& bundle,
+                                    const TrustedKeys& keys = builtInKeys());
+bool verifyBundleSignature(PackageReader& reader, const PackageInfo& bundle);
+
 // One line that names the verdict, the scheme or the reason and the digest
 // algorithm, such as "refused: no valid signature (SHA-1 digest)".
 std::string describeSignatureCheck(const SignatureCheck& check, const PackageInfo& package);

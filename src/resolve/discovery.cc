@@ -24,7 +24,8 @@ const char* const kPackageEndings[] = {".npk", ".dpk"};
 // in between are passed over.
 const int kScanTypes[] = {kPartBundleHeader, kPartPackageHeader, kPartAttribute24, kPartArchitecture,
                           kPartAttribute2,   kPartNote,          kPartDependencies, kPartProvides,
-                          kPartConflicts,    kPartSquashfsImage, kPartSignature};
+                          kPartConflicts,    kPartSquashfsImage, kPartSignature,
+                          kPartBundleSignature};
 
 const char kBrokenPackage[] = "broken package %s";
 const char kWrongArchitecture[] = "can not install %s: it is not made for %s, but for %s";
@@ -65,13 +66,18 @@ bool readBundleMembers(PackageReader& reader, PackageFile& record) {
   bool anyMember = false;
   for (;;) {
     if (reader.currentType() == kPartSquashfsImage) reader.nextPart();
-    if (reader.currentType() != kPartPackageHeader) return anyMember;
+    if (reader.currentType() != kPartPackageHeader) break;
     auto member = std::make_unique<PackageInfo>();
     if (!readPackageHeader(*member, reader)) return false;
     record.signatures.packages.push_back(checkSignatureAfterHeader(reader, *member));
     record.addMember(std::move(member));
     anyMember = true;
   }
+  if (reader.currentType() == kPartArchitecture) reader.nextPart();
+  if (reader.currentType() == kPartBundleSignature) {
+    record.signatures.bundle = verifyBundleSignature(reader, record);
+  }
+  return anyMember;
 }
 
 // Fills `record` from the headers of the file at its path. False when the

@@ -49,7 +49,7 @@ class StreamChecker {
     reader_.wantedTypes = {kPartPackageHeader, kPartBundleHeader, kPartBundleMembers,
                            kPartArchitecture,  kPartDependencies, kPartProvides,
                            kPartConflicts,     kPartSquashfsImage, kPartFileContainer,
-                           kPartSignature};
+                           kPartSignature,     kPartBundleSignature};
   }
 
   StreamVerdict run() {
@@ -85,7 +85,31 @@ class StreamChecker {
     }
     if (verdict_.packages.empty()) problem("the bundle holds no member package");
     if (reader_.currentType() == kPartArchitecture) reader_.nextPart();
+    if (reader_.currentType() == kPartBundleSignature) checkBundleSignaturePart(bundle);
     if (reader_.currentType() >= 0) problem(partPlace(reader_) + " follows the members");
+    if (reader_.currentType() < 0 && !reader_.endedCleanly()) {
+      problem("stray bytes follow the members");
+    }
+    for (const PackageRef& listed : verdict_.memberList) {
+      if (!verdict_.packages.empty() && !carries(listed.name)) problem("the listed member " + listed.name + " is missing");
+    }
+  }
+
+  void checkBundleSignaturePart(const PackageInfo& bundle) {
+    verdict_.bundleSigned = true;
+    verdict_.bundleCheck = checkBundleSignature(reader_, bundle);
+    if (assumeSecure_ && verdict_.bundleCheck.verdict == SignatureVerdict::kAcceptedLegacy) {
+      verdict_.bundleCheck.verdict = SignatureVerdict::kLegacyWhileSecure;
+    }
+    if (!verdict_.bundleCheck.accepted()) problem("the bundle's own signature does not hold");
+    reader_.nextPart();
+  }
+
+  bool carries(const std::string& name) const {
+    for (const PackageVerdict& package : verdict_.packages) {
+      if (package.header.name == name) return true;
+    }
+    return false;
   }
 
   // One package from its header to past its signature. False when its
@@ -223,4 +247,14 @@ std::string verdictText(const PackageVerdict& verdict) {
   std::string signature = signatureText(verdict.check, verdict.header);
   if (verdict.fault.empty()) return signature;
   return "refused: " + verdict.fault + " (signature " + signature + ")";
+}
+
+std::string bundleVerdictText(const StreamVerdict& verdict) {
+  if (!verdict.bundleSigned) return "unsigned: the bundle's own parts are covered by no signature";
+  PackageVerdict own;
+  own.header = verdict.bundle;
+  own.check = verdict.bundleCheck;
+  own.digestIsSha256 = true;
+  own.digestKnown = true;
+  return verdictText(own);
 }

@@ -41,6 +41,9 @@ struct StreamVerdict {
   bool isBundle = false;
   PackageInfo bundle;
   std::vector<PackageRef> memberList;
+  // The bundle's own signature (type 26), when the bundle carries one.
+  bool bundleSigned = false;
+  SignatureCheck bundleCheck;
   std::vector<PackageVerdict> packages;
   // Faults of the file outside any one package, in file order.
   std::vector<std::string> problems;
@@ -66,5 +69,8 @@ ScannedHeaders scanHeaders(std::streambuf* source);
 // line: "accepted: Ed25519 signature, SHA-256 digest", "refused: no
 // signature part", ...
 std::string verdictText(const PackageVerdict& verdict);
+// The same for a bundle's own parts: the verdict on its signature, or that
+// they are unsigned.
+std::string bundleVerdictText(const StreamVerdict& verdict);
 
 #endif  // NPK_PACKAGE_INSPECTOR_H_

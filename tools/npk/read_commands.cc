@@ -164,6 +164,7 @@ void printPackages(const ScannedHeaders& scanned, const StreamVerdict& verdict,
     out << "bundle: " << printable(displayName(verdict.bundle)) << "\n";
     printer.header(scanned.header.isBundle ? scanned.header : verdict.bundle, "  ");
     printer.memberList(verdict.memberList);
+    out << "  bundle signature: " << bundleVerdictText(verdict) << "\n";
   }
   for (size_t i = 0; i < verdict.packages.size(); ++i) {
     const PackageVerdict& package = verdict.packages[i];
@@ -202,6 +203,10 @@ int verifyOne(const std::string& path, bool assumeSecure, const CommandContext& 
     return kExitFailure;
   }
   StreamVerdict verdict = verifyStream(input.rewound(), assumeSecure);
+  if (verdict.isBundle) {
+    context.out << path << ": bundle " << printable(displayName(verdict.bundle)) << ": "
+                << bundleVerdictText(verdict) << "\n";
+  }
   for (const PackageVerdict& package : verdict.packages) {
     context.out << path << ": " << printable(displayName(package.header)) << ": "
                 << verdictText(package) << "\n";
