@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -249,7 +250,22 @@ class StreamCopy : public std::streambuf {
   }
 
  private:
+  // The copy of an unverified stream must not fill the flash: every MiB
+  // it checks that its file system keeps the staging reserve, and stops
+  // (as when the disk is full) when it would not.
+  bool roomLeft() {
+    struct statfs stats;
+    if (fstatfs(fd_, &stats) != 0) return true;
+    uint64_t freeBytes = static_cast<uint64_t>(stats.f_bfree) * static_cast<uint64_t>(stats.f_bsize);
+    return freeBytes >= kStagingReserve + kRoomCheckInterval;
+  }
+
   bool writeAll(const char* bytes, size_t n) {
+    if (sinceRoomCheck_ + n > kRoomCheckInterval) {
+      sinceRoomCheck_ = 0;
+      if (!roomLeft()) failed_ = true;
+    }
+    sinceRoomCheck_ += n;
     while (n > 0 && !failed_) {
       ssize_t wrote = write(fd_, bytes, n);
       if (wrote < 0 && errno == EINTR) continue;
@@ -267,9 +283,12 @@ class StreamCopy : public std::streambuf {
     fd_ = -1;
   }
 
+  static const uint64_t kRoomCheckInterval = 1u << 20;
+
   int fd_ = -1;
   bool created_ = false;
   bool failed_ = false;
+  uint64_t sinceRoomCheck_ = 0;
 };
 
 void reportImageNotCreated() {
