@@ -154,6 +154,23 @@ TEST_F(HostileInput, BytesAfterTheEndAreRefused) {
   EXPECT_EQ(before, snapshot());
 }
 
+TEST_F(HostileInput, TheInstallRunRefusesATamperedCandidateBeforeStagingIt) {
+  ASSERT_EQ(0, stream(packageFile(tool(kV1, {fileEntry("/bin/tool", "1")}))).status);
+  PackageSpec tampered = tool(kV2, {fileEntry("/bin/tool", std::string(100000, '2'))});
+  tampered.badSignature = true;
+  ASSERT_TRUE(root.write("/flash/rw/pckg/a.npk", packageFile(packageSpec("extra", kV1))));
+  ASSERT_TRUE(root.write("/flash/rw/pckg/tool.npk", packageFile(tampered)));
+  std::string before = snapshot();
+  ProgramRun run = installRun();
+  // As a failed installation: the message, the whole run cancelled, the
+  // exit status of a failed install run; only the log changes.
+  EXPECT_EQ(0, run.status);
+  EXPECT_TRUE(contains(run.output, "ERROR: installation of tool-7.2 failed: broken package\n"))
+      << run.output;
+  EXPECT_FALSE(contains(run.output, "installed ")) << run.output;
+  EXPECT_EQ(before, snapshot());
+}
+
 TEST_F(HostileInput, FifosAndDeviceLinksAreNeverRead) {
   PackageSpec keeper = packageSpec("keeper", kV1);
   keeper.image = "kept image";
