@@ -23,6 +23,7 @@
 #include "package/package_writer.h"
 #include "pdb/package_db.h"
 #include "resolve/discovery.h"
+#include "support/install_testing.h"
 #include "support/root_runner.h"
 #include "support/temp_dir.h"
 
@@ -96,7 +97,9 @@ std::string squashfsImage(const std::string& mksquashfs, const TempDir& work, co
   return bytes == "<missing>" ? std::string() : bytes;
 }
 
-std::string brandingPackage(const std::string& image) {
+// A branding package signed with the development keys, or with a
+// signature no key made.
+std::string brandingPackage(const std::string& image, bool signedWell = true) {
   PackageInfo branding("branding");
   branding.version = (1u << 24) | ('f' << 8);
   branding.architecture = "x86";
@@ -105,7 +108,9 @@ std::string brandingPackage(const std::string& image) {
   writer.addPart(kPartAttribute2, std::string(1000, 'p'));  // puts the image at an odd offset
   if (!image.empty()) writer.addPart(kPartSquashfsImage, image);
   writer.addFileTree({});
-  writer.addPart(kPartSignature, std::string(68, 's'));
+  writer.addSignature(132, [signedWell](const PackageDigest& digest) {
+    return install_testing::signatureFor(digest, !signedWell);
+  });
   return writer.bytes();
 }
 
@@ -113,6 +118,9 @@ class BrandingTest : public testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot, loop devices and mounts";
+    if (!install_testing::canSignTrustedPackages()) {
+      GTEST_SKIP() << "the build does not trust the development keys";
+    }
     if (access("/dev/loop-control", F_OK) != 0) GTEST_SKIP() << "no /dev/loop-control on this system";
     mksquashfs_ = findProgram("mksquashfs");
     if (mksquashfs_.empty()) GTEST_SKIP() << "mksquashfs not found (package squashfs-tools)";
@@ -130,7 +138,9 @@ class BrandingTest : public testing::Test {
     return squashfsImage(mksquashfs_, work_, tree);
   }
 
-  void putPackage(const std::string& image) { ASSERT_TRUE(writeFile(root_.file(kPackagePath), brandingPackage(image))); }
+  void putPackage(const std::string& image, bool signedWell = true) {
+    ASSERT_TRUE(writeFile(root_.file(kPackagePath), brandingPackage(image, signedWell)));
+  }
 
   // Gives the root the host's device nodes, read-only so that nothing
   // below can be removed through it.
@@ -207,6 +217,18 @@ TEST_F(BrandingTest, OnlyAProtectedImageReplacesProtectedBranding) {
     expectReleased();
     EXPECT_EQ(readDirectory(root_.file("/ram/branding")), std::vector<std::string>());
   }
+
+  // The image of a file whose signature fails is never handed to the
+  // kernel: no loop device, no mount point. The scan lets it through;
+  // its installation fails as broken.
+  ASSERT_EQ(0, rmdir(root_.file("/ram/branding").c_str()));
+  putPackage(imageWith(false), false);
+  RootRun tampered = scan();
+  ASSERT_EQ(tampered.status, 0) << tampered.errors;
+  EXPECT_EQ(tampered.value, "accepted branding\n");
+  EXPECT_EQ(tampered.errors, "");
+  expectReleased();
+  EXPECT_FALSE(pathExists(root_.file("/ram/branding")));
 }
 
 TEST_F(BrandingTest, MissingDeviceNodesRefuseWithTheirStep) {

@@ -259,7 +259,8 @@ TEST_F(NpkTest, BundlesKeepMarkerOrderAndWarnWithoutImage) {
                 ": the bundle has no squashfs image part; the installer recognises a bundle's "
                 "members on later runs only through the bundle's kept image\n",
             bundled.errors);
-  EXPECT_EQ("0 " + dir.file("bun.npk") + ": old-7.1beta3: accepted: legacy signature, SHA-1 digest" +
+  EXPECT_EQ("0 " + dir.file("bun.npk") + ": bundle bun-7.2: accepted: Ed25519 signature, SHA-256 digest" +
+                kDevEd + "\n" + dir.file("bun.npk") + ": old-7.1beta3: accepted: legacy signature, SHA-1 digest" +
                 kDevLegacy + "\n" + dir.file("bun.npk") +
                 ": modern-7.2: accepted: Ed25519 signature, SHA-256 digest" + kDevEd + "\n",
             verifyLine(dir.file("bun.npk")));

@@ -221,7 +221,8 @@ TEST_F(NpkToolkitTest, KeysAreMadeShownTrustedAndUsedToResign) {
                    .status);
   ProgramRun members = npk({"verify", "--trust", dir.file("trust"), dir.file("suite2.npk")});
   EXPECT_EQ(0, members.status) << members.output;
-  EXPECT_EQ(2u, size_t(std::count(members.output.begin(), members.output.end(), '\n')));
+  // The bundle's own signature, then the two members.
+  EXPECT_EQ(3u, size_t(std::count(members.output.begin(), members.output.end(), '\n')));
 
   // Refusals: no key named, a trust file that is no trust file.
   EXPECT_EQ(2, npk({"resign", old, "-o", fresh}).status);
@@ -354,7 +355,8 @@ TEST_F(NpkToolkitTest, JsonOutputFollowsTheDocumentedSchema) {
                 "\",\"accepted\":true,\"signatures\":[{\"name\":\"routing\",\"version\":\"7.2\","
                 "\"role\":\"package\",\"signature\":{\"accepted\":true,\"scheme\":\"ed25519\","
                 "\"key\":\"" + kDevEd + "\",\"digest\":\"sha256\",\"verdict\":\"accepted: Ed25519 "
-                "signature, SHA-256 digest, key " + kDevEd + "\"},\"warnings\":[]}],\"problems\":[]}],"
+                "signature, SHA-256 digest, key " + kDevEd + "\"},\"warnings\":[]}],"
+                "\"bundle_signature\":null,\"problems\":[]}],"
                 "\"accepted\":true}\n",
             verify.output);
   ProgramRun ls = npk({"ls", "--json", "--digest", package});
@@ -381,7 +383,8 @@ TEST_F(NpkToolkitTest, JsonOutputFollowsTheDocumentedSchema) {
   // A refused file, and one that cannot be opened, are objects too.
   ProgramRun missing = npk({"verify", "--json", dir.file("none.npk")});
   EXPECT_EQ(1, missing.status);
-  EXPECT_TRUE(contains(missing.output, "\"accepted\":false,\"signatures\":[],\"problems\":[\"" +
+  EXPECT_TRUE(contains(missing.output, "\"accepted\":false,\"signatures\":[],\"bundle_signature\":null,"
+                                       "\"problems\":[\"" +
                                            dir.file("none.npk") + ": cannot open: No such file"))
       << missing.output;
   EXPECT_EQ(2, npk({"build", "--json"}).status);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "commit/change_set.h"
+#include "commit/durable_commit.h"
 #include "commit/journal.h"
 #include "driver/commit_mode.h"
 #include "driver/install_run.h"
@@ -125,5 +126,9 @@ int runInstaller(int argc, char** argv) {
   // A database read only in part would make every decision of the run
   // wrong: packages missing from it would look uninstalled.
   if (!db.openRepository(settings.quiet, systemArchitecture())) return 1;
-  return runMode(db, settings);
+  int status = runMode(db, settings);
+  // A run that staged nothing for later leaves no staging directory: the
+  // stream copy, deleted last, may have kept it from going with the rest.
+  removeEmptyStagingDirectory(FileSystem::real());
+  return status;
 }

@@ -10,6 +10,7 @@
 
 #include "console/console.h"
 #include "commit/change_set.h"
+#include "commit/file_system.h"
 #include "package/content_stream.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
@@ -62,7 +63,7 @@ std::string targetPath(const Package& package, const std::string& entryPath) {
 }
 
 void createConvertMarker() {
-  int fd = open(paths::kConvertMarker, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = open(paths::kConvertMarker, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd >= 0) close(fd);
 }
 
@@ -90,9 +91,10 @@ void applyEnableState(Package& package, const StateMap& stateMap, uint32_t* flag
 }
 
 // Passes over what is left of a refused member, up to the next member's
-// header or the end.
+// header, the bundle's own signature or the end.
 void skipToNextMember(PackageReader& reader) {
-  while (reader.currentType() != kPartPackageHeader && reader.currentType() != -1) {
+  while (reader.currentType() != kPartPackageHeader &&
+         reader.currentType() != kPartBundleSignature && reader.currentType() != -1) {
     reader.nextPart();
   }
 }
@@ -129,12 +131,13 @@ void passOverImage(const Package& package, PackageReader& reader) {
   reader.nextPart();
 }
 
-bool installFileTree(Package& package, PackageReader& reader, ChangeSet& changes) {
+bool installFileTree(Package& package, PackageReader& reader, ChangeSet& changes,
+                     bool boundBySpace) {
   if (bootImageVariableSet() && isBootImage(package)) {
     reader.nextPart();
     return true;
   }
-  if (!extractFiles(package, reader, changes)) return false;
+  if (!extractFiles(package, reader, changes, boundBySpace)) return false;
   reader.nextPart();
   return true;
 }
@@ -150,8 +153,11 @@ bool verifySignature(const Package& package, PackageReader& reader) {
 }
 
 // A standalone package may end with one architecture part and one empty
-// dependencies part after its signature, and nothing else.
-bool endsAfterSignature(const Package& package, PackageReader& reader) {
+// dependencies part after its signature, and nothing else: no part of
+// another type (passed over unread, it would still be kept with the
+// image) and no stray bytes. `passedBefore` is the reader's count of
+// passed-over parts at the signature.
+bool endsAfterSignature(const Package& package, PackageReader& reader, uint64_t passedBefore) {
   if (reader.currentType() == kPartArchitecture) reader.nextPart();
   if (reader.currentType() == kPartDependencies) {
     if (reader.partLength() != 0) {
@@ -160,7 +166,8 @@ bool endsAfterSignature(const Package& package, PackageReader& reader) {
     }
     reader.nextPart();
   }
-  if (reader.currentType() != -1) {
+  if (reader.currentType() != -1 || reader.partsPassedOver() != passedBefore ||
+      !reader.endedCleanly()) {
     reportBrokenPackage(package);
     return false;
   }
@@ -192,15 +199,40 @@ bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWal
   return true;
 }
 
+// True when every component of `path` fits the system's name limit.
+bool componentsFit(const std::string& path) {
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start > kMaxNameComponent) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// Whether `size` more bytes staged for `target` would leave its staging
+// file system with less than the reserve. When the statistics cannot be
+// had nothing is refused: the write itself then reports the lack of space.
+bool wouldExhaustStaging(const std::string& target, uint64_t size) {
+  FileSystem& fs = FileSystem::real();
+  FileSystemStats stats;
+  if (fs.fileSystemStats(chooseStagingDirectory(fs, target, size), &stats) != 0) return false;
+  uint64_t freeBytes = stats.blockSize * stats.freeBlocks;
+  return size > freeBytes || freeBytes - size < kStagingReserve;
+}
+
 bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& walker,
-                  ChangeSet& changes) {
+                  ChangeSet& changes, bool boundBySpace) {
   // Checked before anything is staged: the staged file sits next to its
-  // target, so an unsafe path must not even reach the staging.
-  if (!isSafeEntryPath(entry.path)) {
+  // target, so an unsafe path must not even reach the staging. A path the
+  // system could never create is broken as well.
+  std::string target = targetPath(package, entry.path);
+  if (!isSafeEntryPath(entry.path) || target.size() > kMaxTargetPath || !componentsFit(target) ||
+      (boundBySpace && wouldExhaustStaging(target, entry.dataLength))) {
     reportBrokenPackage(package);
     return false;
   }
-  std::string target = targetPath(package, entry.path);
   std::ofstream out;
   changes.openStagedFile(out, target, entry.dataLength, entry.mode & 07777);
   if (!out.is_open() || !out.good()) {
@@ -221,7 +253,7 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
 // database entry and markers. False after a failure; an unusable database
 // directory is the one failure left unreported.
 bool installContent(PackageDb& db, PackageReader& reader, ChangeSet& changes, Package& package,
-                    bool standalone) {
+                    bool standalone, bool boundBySpace) {
   bool recorded = recordedInDatabase(reader);
   if (recorded) {
     if (Package* replaced = db.find(package.name)) {
@@ -232,11 +264,13 @@ bool installContent(PackageDb& db, PackageReader& reader, ChangeSet& changes, Pa
   showInstallProgress(package, reader);
   if (recorded && !prepareDatabaseDir(package, changes)) return false;
   if (reader.currentType() == kPartSquashfsImage) passOverImage(package, reader);
-  if (reader.currentType() == kPartFileContainer && !installFileTree(package, reader, changes)) {
+  if (reader.currentType() == kPartFileContainer &&
+      !installFileTree(package, reader, changes, boundBySpace)) {
     return false;
   }
+  uint64_t passedBefore = reader.partsPassedOver();
   if (!verifySignature(package, reader)) return false;
-  if (standalone && !endsAfterSignature(package, reader)) return false;
+  if (standalone && !endsAfterSignature(package, reader, passedBefore)) return false;
   if (recorded && !writeDatabaseEntry(package, changes)) return false;
   stageInstallMarkers(package, changes);
   return true;
@@ -250,7 +284,7 @@ bool stillInstalled(const PackageDb& db, const Package* package) {
 
 Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes, unsigned options,
                         const StateMap& stateMap, const PackageRef* bundleRef,
-                        std::string* dbDirOut, bool* bootOut) {
+                        std::string* dbDirOut, bool* bootOut, SignatureKnown signature) {
   std::unique_ptr<Package> package(new Package());
   if (!readPackageHeader(*package, reader)) return nullptr;
   bool member = bundleRef != nullptr;
@@ -270,7 +304,16 @@ Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes
     return refuse(db, reader, *package, flags, options, member, bootOut);
   }
   if (member) package->bundle = *bundleRef;
-  if (!installContent(db, reader, changes, *package, !member)) return nullptr;
+  // The scan found the signature false: broken, as the check after the
+  // content would find, only with nothing staged.
+  if (signature == SignatureKnown::kInvalid) {
+    reportBrokenPackage(*package);
+    return nullptr;
+  }
+  if (!installContent(db, reader, changes, *package, !member,
+                      signature == SignatureKnown::kNotYet)) {
+    return nullptr;
+  }
   if (!member) showProgress(std::string());
   bool boot = isBootImage(*package) && bootImageVariableSet();
   // Only a package that was verified and staged gets its file kept as the
@@ -289,13 +332,19 @@ Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes
   return stillInstalled(db, installed) ? installed : nullptr;
 }
 
-bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes) {
+bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes,
+                  bool boundBySpace) {
   ContentWalker walker(reader);
   ContentEntry entry;
   WalkStep step;
+  size_t entries = 0;
   while ((step = walker.next(&entry)) == WalkStep::kEntry) {
+    if (++entries > kMaxTreeEntries) {
+      reportBrokenPackage(package);
+      return false;
+    }
     if (!entry.extracted()) continue;
-    if (!extractEntry(package, entry, walker, changes)) return false;
+    if (!extractEntry(package, entry, walker, changes, boundBySpace)) return false;
     showInstallProgress(package, reader);
   }
   if (step == WalkStep::kBroken) {

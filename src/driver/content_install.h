@@ -21,6 +21,25 @@ class PackageDb;
 class PackageReader;
 struct PackageRef;
 
+// What the caller knows of a package's signature before its content is
+// read. Content that is not yet verified can only be staged within bounds
+// (free space of the staging file system).
+enum class SignatureKnown {
+  kNotYet,   // the stream run: the signature follows the content
+  kValid,    // the install run's scan verified it
+  kInvalid,  // the scan refused it: the package is broken
+};
+
+// Bounds on a file tree, checked before its entries are staged. Far above
+// what real packages hold; a path longer than the system's limit, or with
+// a component longer than its name limit, could never be installed.
+const size_t kMaxTreeEntries = 10000;
+const size_t kMaxTargetPath = 4095;     // PATH_MAX less its terminator
+const size_t kMaxNameComponent = 255;   // NAME_MAX
+// Free space a staged file must leave on its file system while the
+// package is not yet verified: the reserve of the disk-space check.
+const uint64_t kStagingReserve = 32768;
+
 // Enable states chosen earlier by the user, by package name: true means
 // disabled. A new version of a package named here takes the choice over.
 typedef std::map<std::string, bool> StateMap;
@@ -38,6 +57,11 @@ typedef std::map<std::string, bool> StateMap;
 // boot image while "bootimage" is set in the environment, which keeps its
 // file tree unextracted.
 //
+// `signature` says what is known of the package's signature: kInvalid
+// refuses the package as broken once it is admitted, before anything is
+// staged; kNotYet bounds the staging by free space. The signature is
+// checked after the content in every case.
+//
 // Returns the installed package, owned by `db`: the new record, appended
 // to db.packages, or the one already installed when nothing had to be done
 // (a reinstall refused or not needed, a bundle member refused). Returns null
@@ -46,12 +70,16 @@ typedef std::map<std::string, bool> StateMap;
 // replaced package, whose record is gone); the caller cancels it.
 Package* installPackage(PackageDb& db, PackageReader& reader, ChangeSet& changes, unsigned options,
                         const StateMap& stateMap, const PackageRef* bundleRef,
-                        std::string* dbDirOut, bool* bootOut);
+                        std::string* dbDirOut, bool* bootOut,
+                        SignatureKnown signature = SignatureKnown::kNotYet);
 
 // Stages every regular file of the file tree in the reader's current part
 // (type 4) for `package` and adds its target to package.files. False after
-// a reported failure (broken tree, unsafe path, staged file not created,
-// written or closed); the files staged before it stay in the change set.
-bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes);
+// a reported failure (broken tree, unsafe path, a bound above passed,
+// staged file not created, written or closed); the files staged before it
+// stay in the change set. `boundBySpace` refuses a file that would leave
+// its staging file system with less than kStagingReserve free.
+bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes,
+                  bool boundBySpace = false);
 
 #endif  // DRIVER_CONTENT_INSTALL_H_

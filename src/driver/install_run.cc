@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include "console/console.h"
 #include "commit/change_set.h"
@@ -22,6 +24,7 @@
 #include "commit/commit_paths.h"
 #include "pdb/paths.h"
 #include "platform/nv.h"
+#include "platform/regular_file.h"
 #include "resolve/discovery.h"
 #include "resolve/package_file.h"
 #include "resolve/selection.h"
@@ -38,9 +41,13 @@ bool fileExists(const char* path) {
 // The limit from "/ram/DOWNGRADE" (0 when it holds no number), which also
 // allows downgrades; no limit without the file.
 PackageVersion readDowngradeLimit(unsigned* options) {
-  std::ifstream in(paths::kDowngradeMarker);
-  if (!in.is_open()) return kNoDowngradeLimit;
+  std::string content;
+  FileRead read = readRegularFile(paths::kDowngradeMarker, kSmallFileLimit, &content);
+  if (read == FileRead::kMissing) return kNoDowngradeLimit;
   *options |= AllowDowngrade;
+  // A marker too long to hold a number holds none.
+  if (read == FileRead::kTooLong) content.clear();
+  std::istringstream in(content);
   unsigned long limit = 0;
   if (!(in >> limit) || limit > 0xFFFFFFFFul) limit = 0;
   return static_cast<PackageVersion>(limit);
@@ -111,8 +118,8 @@ bool installCandidates(PackageDb& db, const Candidates& candidates, ChangeSet& c
     if (!file.open(candidate->path)) continue;
     bool bootImage = false;
     std::string databaseEntry;
-    int result =
-        installStream(db, file, changes, options, states, nullptr, &databaseEntry, &bootImage);
+    int result = installStream(db, file, changes, options, states, nullptr, &databaseEntry,
+                               &bootImage, &candidate->signatures);
     if (result != 0) {
       changes.cancel();
       return false;
@@ -127,23 +134,63 @@ bool installCandidates(PackageDb& db, const Candidates& candidates, ChangeSet& c
   return true;
 }
 
+// The packages that answer to each name (their own or a provided one), in
+// database order, so that the available-names check costs one lookup per
+// name: a package may provide 65,535 names. A snapshot of `packages`.
+class ProviderIndex {
+ public:
+  explicit ProviderIndex(const PackageDb& db) {
+    for (Package* package : db.packages) {
+      add(package->name, package);
+      for (const PackageRef& provided : package->provides) add(provided.name, package);
+    }
+  }
+
+  // What PackageDb::findProvider answers: the first enabled package, else
+  // the last disabled one.
+  Package* findProvider(const std::string& name) const {
+    auto found = byName_.find(name);
+    if (found == byName_.end()) return nullptr;
+    Package* provider = nullptr;
+    for (Package* package : found->second) {
+      provider = package;
+      if (!package->disabled) break;
+    }
+    return provider;
+  }
+
+ private:
+  void add(const std::string& name, Package* package) {
+    std::vector<Package*>& providers = byName_[name];
+    if (providers.empty() || providers.back() != package) providers.push_back(package);
+  }
+
+  std::map<std::string, std::vector<Package*>> byName_;
+};
+
 // Every name available before the run must still be provided: disabled
 // providers are enabled where nothing conflicts. A name lost for good
 // fails the run unless the packages came from the download directory.
 bool keepNamesAvailable(PackageDb& db, const std::set<std::string>& names, bool fromDownload,
                         ChangeSet& changes) {
   std::vector<Package*> toEnable;
+  const ProviderIndex index(db);
+  std::map<const Package*, bool> unconflicted;
   for (const std::string& name : names) {
-    Package* provider = db.findProvider(name);
+    Package* provider = index.findProvider(name);
     if (provider == nullptr) {
       if (fromDownload) continue;
       db.printError("missing package %s", name.c_str());
       changes.cancel();
       return false;
     }
-    if (provider->disabled && db.findConflicting(*provider) == nullptr) {
-      toEnable.push_back(provider);
+    if (!provider->disabled) continue;
+    // A provider of many names is asked about its conflicts once.
+    auto known = unconflicted.find(provider);
+    if (known == unconflicted.end()) {
+      known = unconflicted.emplace(provider, db.findConflicting(*provider) == nullptr).first;
     }
+    if (known->second) toEnable.push_back(provider);
   }
   enablePackages(db, changes, toEnable, true);
   return true;

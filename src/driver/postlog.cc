@@ -2,11 +2,13 @@
 // It is replaced as a whole (temporary file, flush, rename), never
 // truncated in place, so that a cut run leaves its old lines.
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "commit/file_system.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -21,9 +23,15 @@ std::string linesText(const std::vector<std::string>& lines) {
 }  // namespace
 
 void PackageDb::loadPostlog() {
+  // A log that is no regular file (a FIFO would block both the reading
+  // and the writing) is neither read nor written.
+  if (!writableAsRegularFile(paths::kPostlog)) return;
   std::vector<std::string> oldLines;
   {
-    std::ifstream log(paths::kPostlog, std::ios::binary);
+    // Only the first part of a log grown too long is kept.
+    std::string content;
+    readRegularFile(paths::kPostlog, kPostlogLimit, &content);
+    std::istringstream log(content);
     std::string line;
     // A last line without a line feed (the reserve, or a cut write) is
     // not a complete message and is dropped.
@@ -38,6 +46,7 @@ void PackageDb::loadPostlog() {
 }
 
 void PackageDb::writePostlog() {
+  if (!writableAsRegularFile(paths::kPostlog)) return;
   if (postlogLoaded) {
     replaceFile(FileSystem::real(), paths::kPostlog, linesText(messages));
     return;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "package/file_source.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
+#include "package/signature.h"
 #include "pdb/database_writer.h"
 #include "pdb/display_name.h"
 #include "pdb/package.h"
@@ -31,7 +33,7 @@ const char kImageName[] = "image";
 const int kStreamWantedTypes[] = {
     kPartPackageHeader, kPartBundleHeader, kPartBundleMembers, kPartArchitecture,
     kPartDependencies,  kPartProvides,     kPartConflicts,     kPartSquashfsImage,
-    kPartFileContainer, kPartSignature,
+    kPartFileContainer, kPartSignature,    kPartBundleSignature,
 };
 
 // A bundle's member list names its members; each must be a package name
@@ -48,8 +50,13 @@ bool safeMemberList(const std::vector<PackageRef>& members) {
 class BundleInstall {
  public:
   BundleInstall(PackageDb& db, PackageReader& reader, ChangeSet& changes, unsigned options,
-                const StateMap& stateMap)
-      : db_(db), reader_(reader), changes_(changes), options_(options), stateMap_(stateMap) {}
+                const StateMap& stateMap, const CheckedSignatures* checked)
+      : db_(db),
+        reader_(reader),
+        changes_(changes),
+        options_(options),
+        stateMap_(stateMap),
+        checked_(checked) {}
 
   int run(std::string* dbDirOut, bool* bootOut) {
     if (bootOut) *bootOut = false;
@@ -57,6 +64,12 @@ class BundleInstall {
     int result = readBundle(*bundle, dbDirOut);
     if (result != kStreamInstalled) return result;
     if (checkAdmission(db_, *bundle, options_) & ~options_) return kStreamBundleRefused;
+    // A bundle whose own signature the scan refused is broken; nothing of
+    // it is staged.
+    if (checked_ && !checked_->bundle) {
+      reportBrokenPackage(*bundle);
+      return kStreamBundleRefused;
+    }
     replaceInstalled(*bundle);
     if (!prepareDatabaseDir(*bundle, changes_) || !writeDatabaseEntry(*bundle, changes_)) {
       return kStreamNotInstalled;
@@ -103,7 +116,7 @@ class BundleInstall {
   // Placeholders make the listed members that the user has not chosen a
   // state for conflict, so that they install disabled.
   bool addPlaceholders() {
-    std::vector<PackageRef> members;
+    std::vector<PackageRef>& members = listedMembers_;
     readPackageList(reader_, members);
     if (!safeMemberList(members)) {
       reportBrokenPackage(*bundle_);
@@ -119,23 +132,62 @@ class BundleInstall {
     return true;
   }
 
+  SignatureKnown signatureOf(size_t member) const {
+    if (checked_ == nullptr) return SignatureKnown::kNotYet;
+    return checked_->packageValid(member) ? SignatureKnown::kValid : SignatureKnown::kInvalid;
+  }
+
+  // A bundle that signs its own parts must match its signature; one
+  // without (older tools) installs as its members' signatures allow.
+  bool bundleSignatureHolds() {
+    if (!verifyBundleSignature(reader_, *bundle_)) {
+      reportBrokenPackage(*bundle_);
+      return false;
+    }
+    reader_.nextPart();
+    return true;
+  }
+
+  // Every member the list names must be in the bundle: one cut off would
+  // otherwise stay installed at its old version or not at all.
+  bool carriesListedMembers() {
+    for (const PackageRef& listed : listedMembers_) {
+      if (carriedMembers_.count(listed.name) == 0) {
+        reportBrokenPackage(*bundle_);
+        return false;
+      }
+    }
+    return true;
+  }
+
   int installMembers(bool* bootOut) {
     if (reader_.currentType() == kPartBundleMembers && !addPlaceholders()) {
       return kStreamBundleRefused;
     }
     int installed = 0;
+    size_t index = 0;
     while (reader_.currentType() == kPartPackageHeader) {
       bool memberBoot = false;
       Package* member = installPackage(db_, reader_, changes_, options_, stateMap_, &bundleRef_,
-                                       nullptr, &memberBoot);
+                                       nullptr, &memberBoot, signatureOf(index++));
       if (member == nullptr) return kStreamBundleRefused;
+      carriedMembers_.insert(member->name);
       previousMembers_.erase(member->name);
       if (bootOut && memberBoot) *bootOut = true;
       ++installed;
     }
     if (reader_.currentType() == kPartArchitecture) reader_.nextPart();
+    if (reader_.currentType() == kPartBundleSignature && !bundleSignatureHolds()) {
+      return kStreamBundleRefused;
+    }
     if (reader_.currentType() != -1) return kStreamBundleRefused;
+    // Stray bytes after the last member are no part of the bundle.
+    if (!reader_.endedCleanly()) {
+      reportBrokenPackage(*bundle_);
+      return kStreamBundleRefused;
+    }
     if (installed == 0) return kStreamBundleEmpty;
+    if (!carriesListedMembers()) return kStreamBundleRefused;
     dropPreviousMembers();
     showProgress(std::string());
     return kStreamInstalled;
@@ -155,9 +207,12 @@ class BundleInstall {
   ChangeSet& changes_;
   unsigned options_;
   const StateMap& stateMap_;
+  const CheckedSignatures* checked_;
   Package* bundle_ = nullptr;  // owned by db_ once adopted
   PackageRef bundleRef_;
   std::set<std::string> previousMembers_;
+  std::vector<PackageRef> listedMembers_;
+  std::set<std::string> carriedMembers_;
 };
 
 // The copy of the stream in the hidden staging directory of the database
@@ -178,7 +233,7 @@ class StreamCopy : public std::streambuf {
 
   bool create() {
     mkdir(paths::kStagingDir, 0700);
-    fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
     created_ = fd_ >= 0;
     return created_;
   }
@@ -199,7 +254,22 @@ class StreamCopy : public std::streambuf {
   }
 
  private:
+  // The copy of an unverified stream must not fill the flash: every MiB
+  // it checks that its file system keeps the staging reserve, and stops
+  // (as when the disk is full) when it would not.
+  bool roomLeft() {
+    struct statfs stats;
+    if (fstatfs(fd_, &stats) != 0) return true;
+    uint64_t freeBytes = static_cast<uint64_t>(stats.f_bfree) * static_cast<uint64_t>(stats.f_bsize);
+    return freeBytes >= kStagingReserve + kRoomCheckInterval;
+  }
+
   bool writeAll(const char* bytes, size_t n) {
+    if (sinceRoomCheck_ + n > kRoomCheckInterval) {
+      sinceRoomCheck_ = 0;
+      if (!roomLeft()) failed_ = true;
+    }
+    sinceRoomCheck_ += n;
     while (n > 0 && !failed_) {
       ssize_t wrote = write(fd_, bytes, n);
       if (wrote < 0 && errno == EINTR) continue;
@@ -217,9 +287,12 @@ class StreamCopy : public std::streambuf {
     fd_ = -1;
   }
 
+  static const uint64_t kRoomCheckInterval = 1u << 20;
+
   int fd_ = -1;
   bool created_ = false;
   bool failed_ = false;
+  uint64_t sinceRoomCheck_ = 0;
 };
 
 void reportImageNotCreated() {
@@ -248,16 +321,18 @@ void stagePackagesChanged(ChangeSet& changes) {
 
 int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsigned options,
                   const StateMap& stateMap, std::streambuf* copyTarget, std::string* dbDirOut,
-                  bool* bootOut) {
+                  bool* bootOut, const CheckedSignatures* checked) {
   PackageReader reader(&input, true, copyTarget);
   reader.wantedTypes.assign(std::begin(kStreamWantedTypes), std::end(kStreamWantedTypes));
   reader.nextPart();
   if (reader.currentType() != kPartBundleHeader) {
-    Package* installed =
-        installPackage(db, reader, changes, options, stateMap, nullptr, dbDirOut, bootOut);
+    SignatureKnown signature = SignatureKnown::kNotYet;
+    if (checked) signature = checked->packageValid(0) ? SignatureKnown::kValid : SignatureKnown::kInvalid;
+    Package* installed = installPackage(db, reader, changes, options, stateMap, nullptr, dbDirOut,
+                                        bootOut, signature);
     return installed ? kStreamInstalled : kStreamNotInstalled;
   }
-  return BundleInstall(db, reader, changes, options, stateMap).run(dbDirOut, bootOut);
+  return BundleInstall(db, reader, changes, options, stateMap, checked).run(dbDirOut, bootOut);
 }
 
 int runStreamMode(PackageDb& db, ChangeSet& changes, unsigned options) {

@@ -18,6 +18,7 @@
 #include "driver/content_install.h"
 
 class ChangeSet;
+struct CheckedSignatures;
 class PackageDb;
 
 // Results of installStream.
@@ -39,12 +40,18 @@ enum StreamResult {
 // left alone otherwise. `bootOut` (may be null) is set when the installed
 // package is the boot image (kept as one file at "/flash/bootimage").
 //
+// `checked` (may be null) holds what a first pass over the whole input
+// found of its signatures (the install run's scan): a package or bundle
+// found broken then fails without staging anything, and the staging is
+// not bounded by free space. Without it the input is read once, as the
+// stream run must.
+//
 // Returns a StreamResult. Nothing is undone on failure: the caller cancels
 // the change set. The database gains the new records (and a bundle's
 // placeholders) and loses the replaced ones either way.
 int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsigned options,
                   const StateMap& stateMap, std::streambuf* copyTarget, std::string* dbDirOut,
-                  bool* bootOut);
+                  bool* bootOut, const CheckedSignatures* checked = nullptr);
 
 // The stream run mode: installs the package stream on standard input,
 // keeping a copy of it at "/flash/var/pdb/.staging/image" that becomes the package's

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/regular_file.h"
+
 FileSource::~FileSource() {
   if (owned_ && fd_ >= 0) close(fd_);
 }
 
 bool FileSource::open(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = openRegularFile(path);
   owned_ = true;
   return fd_ >= 0;
 }

@@ -16,7 +16,8 @@ class FileSource : public std::streambuf {
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
 
-  // Opens `path` read-only; the descriptor is closed with the source.
+  // Opens `path` read-only without blocking; false unless it is a regular
+  // file. The descriptor is closed with the source.
   bool open(const std::string& path);
   // Reads from `fd`, which the caller keeps and closes (standard input).
   void attach(int fd);

@@ -66,8 +66,28 @@ void PartStreamBuf::feedHash(const char* bytes, size_t n) {
   }
 }
 
+void PartStreamBuf::feedBundle(const char* bytes, size_t n) {
+  if (bundleDigestOn_) bundleSha256_.update(bytes, n);
+}
+
+void PartStreamBuf::endBundleDigest() {
+  if (!bundleDigestOn_) return;
+  bundleSha256_.finish(bundleDigest_);
+  bundleDigestOn_ = false;
+  bundleDigestEnded_ = true;
+}
+
+void PartStreamBuf::followBundle(int type) {
+  if (!digestOn_) return;
+  if (type == kPartBundleHeader && !bundleDigestOn_ && !bundleDigestEnded_) bundleDigestOn_ = true;
+  bool afterMembers = lastType_ == kPartSignature && type == kPartArchitecture;
+  if (afterMembers || type == kPartBundleSignature) endBundleDigest();
+  lastType_ = type;
+}
+
 void PartStreamBuf::pass(const char* bytes, size_t n, bool digest) {
   if (n == 0) return;
+  feedBundle(bytes, n);
   if (copyTarget_) copyTarget_->sputn(bytes, static_cast<std::streamsize>(n));
   if (digest && digestOn_) feedHash(bytes, n);
 }
@@ -125,12 +145,17 @@ bool PartStreamBuf::beginPart(int* type) {
   partLength_ = unread_ = 0;
   pendingPutBack_ = 0;
   uint8_t header[6];
-  if (sourceRead(reinterpret_cast<char*>(header), sizeof header) < sizeof header) {
+  headerBytesAtEnd_ = sourceRead(reinterpret_cast<char*>(header), sizeof header);
+  if (headerBytesAtEnd_ < sizeof header) {
     finishDigest();
+    endBundleDigest();
     return false;
   }
+  headerBytesAtEnd_ = 0;
   if (copyTarget_) copyTarget_->sputn(reinterpret_cast<char*>(header), sizeof header);
   *type = le16(header);
+  followBundle(*type);
+  feedBundle(reinterpret_cast<char*>(header), sizeof header);
   if (digestOn_) {
     if (*type == kPartSha256Marker) {
       useSha256_ = true;
@@ -240,10 +265,13 @@ int PackageReader::nextPart() {
   if (!fail()) {
     clear();
     int type = -1;
-    while (buffer_->skipRest() && buffer_->beginPart(&type)) {
+    bool skipped = true;
+    while ((skipped = buffer_->skipRest()) && buffer_->beginPart(&type)) {
       currentType_ = type;
       if (isWanted(type)) return type;
+      ++partsPassedOver_;
     }
+    endedCleanly_ = skipped && buffer_->headerBytesAtEnd() == 0;
     setstate(std::ios_base::eofbit | std::ios_base::failbit);
   }
   currentType_ = -1;
@@ -257,6 +285,7 @@ bool PackageReader::digestOn() const { return buffer_->digestOn(); }
 bool PackageReader::digestIsSha256() const { return buffer_->digestIsSha256(); }
 const uint8_t* PackageReader::finishDigest() { return buffer_->finishDigest(); }
 const uint8_t* PackageReader::digest() const { return buffer_->digest(); }
+const uint8_t* PackageReader::bundleDigest() const { return buffer_->bundleDigest(); }
 
 size_t PackageReader::readUndigested(char* out, size_t n) {
   return buffer_->readUndigested(out, n);
@@ -335,6 +364,7 @@ bool readPackageHeader(PackageInfo& info, PackageReader& reader) {
   info.architecture = "i386";
   for (const TextPart& part : kTextParts) {
     if (reader.currentType() != part.type) continue;
+    if (reader.partLength() > kTextPartLimit) return false;
     readText(reader, info.*part.field);
     reader.nextPart();
   }

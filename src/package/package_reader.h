@@ -16,6 +16,12 @@
 // Package digest: every part header and part content read through the
 // part buffer, from the last type-1 part header on. A type-25 header
 // switches the hash from SHA-1 to SHA-256 for the rest of the source.
+//
+// Bundle digest (SHA-256): every byte of a bundle from its type-18 part
+// header to the end of its last member, signatures included: it ends at
+// the first type-16 or type-26 part header that follows a signature part,
+// or at the end of the source. A type-26 part (bundle signature, placed
+// last) signs it; readers that do not want type 26 pass over it.
 #ifndef PACKAGE_PACKAGE_READER_H_
 #define PACKAGE_PACKAGE_READER_H_
 
@@ -49,6 +55,7 @@ enum PartType {
   kPartNote = 23,
   kPartAttribute24 = 24,
   kPartSha256Marker = 25,
+  kPartBundleSignature = 26,
 };
 
 // Stream buffer over the content of the current part of a package source.
@@ -71,12 +78,16 @@ class PartStreamBuf : public std::streambuf {
   const uint8_t* finishDigest();
 
   uint64_t partOffset() const { return partOffset_; }
+  // Bytes of a part header cut by the end of the source (0 to 5).
+  size_t headerBytesAtEnd() const { return headerBytesAtEnd_; }
   uint32_t partLength() const { return partLength_; }
   uint32_t partUnread() const { return unread_; }
   bool digestOn() const { return digestOn_; }
   bool digestIsSha256() const { return useSha256_; }
   bool digestFinished() const { return digestFinished_; }
   const uint8_t* digest() const { return digest_; }
+  // The bundle digest once it has ended; null before.
+  const uint8_t* bundleDigest() const { return bundleDigestEnded_ ? bundleDigest_ : nullptr; }
 
  protected:
   pos_type seekoff(off_type offset, std::ios_base::seekdir way,
@@ -107,6 +118,10 @@ class PartStreamBuf : public std::streambuf {
   size_t sourceRead(char* out, size_t n);
   void pass(const char* bytes, size_t n, bool digest);
   void feedHash(const char* bytes, size_t n);
+  void feedBundle(const char* bytes, size_t n);
+  // Starts or ends the bundle digest at the part header of `type`.
+  void followBundle(int type);
+  void endBundleDigest();
   bool discard(uint64_t n);
   bool seekSource(uint64_t partPosition);
 
@@ -124,7 +139,13 @@ class PartStreamBuf : public std::streambuf {
   bool digestFinished_ = false;
   // Bytes put back into the source that were already digested and copied.
   uint32_t pendingPutBack_ = 0;
+  size_t headerBytesAtEnd_ = 0;
   uint8_t digest_[32] = {};
+  SHA256 bundleSha256_;
+  bool bundleDigestOn_ = false;
+  bool bundleDigestEnded_ = false;
+  int lastType_ = -1;
+  uint8_t bundleDigest_[32] = {};
 };
 
 class PackageReader : public std::istream {
@@ -158,6 +179,11 @@ class PackageReader : public std::istream {
   uint64_t partOffset() const;
   // Bytes of the current part not yet read.
   uint32_t partUnread() const;
+  // Parts passed over so far because their type is not wanted.
+  uint64_t partsPassedOver() const { return partsPassedOver_; }
+  // After nextPart gave -1: true when the source ended exactly after a
+  // whole part, false when it ended inside a part or a part header.
+  bool endedCleanly() const { return endedCleanly_; }
 
   // For the signature check.
   bool digestOn() const;
@@ -168,6 +194,8 @@ class PackageReader : public std::istream {
   const uint8_t* finishDigest();
   // The digest buffer as last finished, without finishing again.
   const uint8_t* digest() const;
+  // The bundle digest (32 bytes) once the members have ended, else null.
+  const uint8_t* bundleDigest() const;
   // Reads up to `n` bytes of the current part straight from the source:
   // copied to the copy target, counted as read, not digested. Returns the
   // number of bytes read.
@@ -180,11 +208,19 @@ class PackageReader : public std::istream {
   uint32_t magic_ = 0xFFFFFFFF;
   uint64_t totalSize_ = 0;
   int currentType_ = -1;
+  uint64_t partsPassedOver_ = 0;
+  bool endedCleanly_ = false;
 };
+
+// Longest text part a header may carry. Notes and attributes of real
+// packages are a few lines; a longer part is not read at all, so that a
+// hostile file costs no memory before its signature is checked.
+const uint32_t kTextPartLimit = 64u << 10;
 
 // Reads a header record (current part type 1 or 18) and the descriptive
 // parts that follow it, in the order 24, 16, 2, 23, 3, 19, 17, into `info`.
-// False on a wrong part, a short record or a short list. A short text part
+// False on a wrong part, a short record, a short list or a text part
+// longer than kTextPartLimit. A short text part
 // keeps what arrived and leaves the reader failed (current type -1). A part
 // out of that order stays current for the caller. Stops at a
 // type-21 part without moving past it (setting `squashfsImage`).

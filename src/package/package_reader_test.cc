@@ -272,7 +272,7 @@ TEST(PackageReaderTest, ListsAndTheirLimits) {
 TEST(PackageReaderTest, LengthsLargerThanTheFile) {
   PackageWriter writer;
   writer.addHeader(kPartPackageHeader, sampleInfo());
-  writer.addPartHeader(kPartNote, 0xFFFFFFFF);  // 4 GiB promised
+  writer.addPartHeader(kPartNote, 1000);  // more than the file holds
   writer.addRaw(std::string(100, 'n'));
   MemorySource source(writer.bytes());
   PackageReader reader(&source, true, nullptr);
@@ -287,6 +287,21 @@ TEST(PackageReaderTest, LengthsLargerThanTheFile) {
   EXPECT_EQ(-1, reader.currentType());
   EXPECT_TRUE(reader.fail());
   EXPECT_EQ(-1, reader.nextPart());
+
+  // A text part longer than the bound is not read at all: the header is
+  // refused before a byte of it is taken.
+  PackageWriter huge;
+  huge.addHeader(kPartPackageHeader, sampleInfo());
+  huge.addPartHeader(kPartNote, 0xFFFFFFFF);  // 4 GiB promised
+  huge.addRaw(std::string(100, 'n'));
+  MemorySource hugeSource(huge.bytes());
+  PackageReader hugeReader(&hugeSource, true, nullptr);
+  hugeReader.wantedTypes = {1, 23};
+  hugeReader.nextPart();
+  PackageInfo hugeInfo;
+  EXPECT_FALSE(readPackageHeader(hugeInfo, hugeReader));
+  EXPECT_EQ("", hugeInfo.note);
+  EXPECT_EQ(0xFFFFFFFFu, hugeReader.partUnread());
 
   // Skipping such a part, by reading and by seeking, ends at type -1.
   for (bool digest : {true, false}) {

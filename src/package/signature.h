@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "package/trusted_keys.h"
 #include "pdb/package.h"
@@ -71,11 +72,38 @@ struct SignatureCheck {
 SignatureCheck checkPackageSignature(PackageReader& reader, const PackageInfo& package,
                                      const TrustedKeys& keys = builtInKeys());
 
+// What a first pass over a whole package file found of its signatures,
+// before anything of it is staged: one verdict per package in file order
+// (the standalone package, or each member of a bundle) and the bundle's
+// own signature (true when the bundle carries none).
+struct CheckedSignatures {
+  std::vector<bool> packages;
+  bool bundle = true;
+
+  bool packageValid(size_t index) const { return index < packages.size() && packages[index]; }
+  bool allValid() const;
+};
+
 // checkPackageSignature with the built-in keys; true when accepted.
 bool verifyPackageSignature(PackageReader& reader, const PackageInfo& package);
+
+// Checks a bundle's own signature, the reader's current part (type 26),
+// against the bundle digest (package_reader.h) and `keys`: the same
+// content and schemes as a package signature, over a SHA-256 digest; the
+// legacy allowance is the bundle's. Leaves the reader inside the part.
+SignatureCheck checkBundleSignature(PackageReader& reader, const PackageInfo& bundle,
+                                    const TrustedKeys& keys = builtInKeys());
+bool verifyBundleSignature(PackageReader& reader, const PackageInfo& bundle);
 
 // One line that names the verdict, the scheme or the reason and the digest
 // algorithm, such as "refused: no valid signature (SHA-1 digest)".
 std::string describeSignatureCheck(const SignatureCheck& check, const PackageInfo& package);
+
+#ifdef INSTALLER_FUZZING
+// Fuzzing builds only (the INSTALLER_FUZZ build option, never a normal
+// build): from now on every signature that is read in full is accepted,
+// so that a fuzzer reaches what lies behind the check.
+void acceptEverySignatureForFuzzing();
+#endif
 
 #endif  // PACKAGE_SIGNATURE_H_

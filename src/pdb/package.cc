@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <map>
+
 #include "platform/nv.h"
 
 namespace {
@@ -26,6 +28,66 @@ const PackageInfo* memberNamed(const PackageInfo& bundle, const std::string& nam
 
 std::string versionText(PackageVersion version) { return version2string(version); }
 
+namespace {
+
+// A provides list looked up by name: through an index when the lookups
+// would otherwise cost the product of two long lists (a list holds up to
+// 65,535 entries), by a plain scan when both are short.
+class ProvidedNames {
+ public:
+  ProvidedNames(const std::vector<PackageRef>& list, size_t lookups) : list_(list) {
+    if (list.size() * lookups <= kScanLimit) return;
+    for (const PackageRef& entry : list) byName_[entry.name].push_back(&entry);
+    indexed_ = true;
+  }
+
+  // The first entry of the list with `name`, or null.
+  const PackageRef* firstNamed(const std::string& name) const {
+    if (!indexed_) {
+      for (const PackageRef& entry : list_) {
+        if (entry.name == name) return &entry;
+      }
+      return nullptr;
+    }
+    auto found = byName_.find(name);
+    return found == byName_.end() ? nullptr : found->second.front();
+  }
+
+  // PackageInfo::providesFor over the list.
+  bool providesFor(const PackageRef& requirement) const {
+    if (!indexed_) {
+      for (const PackageRef& entry : list_) {
+        if (offers(entry, requirement)) return true;
+      }
+      return false;
+    }
+    auto found = byName_.find(requirement.name);
+    if (found == byName_.end()) return false;
+    for (const PackageRef* entry : found->second) {
+      if (offers(*entry, requirement)) return true;
+    }
+    return false;
+  }
+
+  static bool offers(const PackageRef& entry, const PackageRef& requirement) {
+    if (entry.name != requirement.name) return false;
+    // 0 leaves a range open on that side.
+    if (entry.minVersion != 0 && requirement.maxVersion != 0 &&
+        entry.minVersion > requirement.maxVersion) {
+      return false;
+    }
+    return entry.maxVersion == 0 || entry.maxVersion >= requirement.minVersion;
+  }
+
+ private:
+  static const size_t kScanLimit = 4096;
+  const std::vector<PackageRef>& list_;
+  std::map<std::string, std::vector<const PackageRef*>> byName_;
+  bool indexed_ = false;
+};
+
+}  // namespace
+
 bool PackageInfo::satisfies(const PackageRef& requirement) const {
   if (name != requirement.name) return false;
   if (version < requirement.minVersion) return false;
@@ -33,16 +95,7 @@ bool PackageInfo::satisfies(const PackageRef& requirement) const {
 }
 
 bool PackageInfo::providesFor(const PackageRef& requirement) const {
-  for (const PackageRef& entry : provides) {
-    if (entry.name != requirement.name) continue;
-    // 0 leaves a range open on that side.
-    if (entry.minVersion != 0 && requirement.maxVersion != 0 &&
-        entry.minVersion > requirement.maxVersion) {
-      continue;
-    }
-    if (entry.maxVersion == 0 || entry.maxVersion >= requirement.minVersion) return true;
-  }
-  return false;
+  return ProvidedNames(provides, 1).providesFor(requirement);
 }
 
 bool PackageInfo::dependsOn(const PackageInfo& other) const {
@@ -68,14 +121,13 @@ bool PackageInfo::conflictsWith(const PackageInfo& other) const {
   for (const PackageRef& offered : other.provides) {
     if (offered.name == name) return offered.priority < 0;
   }
+  ProvidedNames theirs(other.provides, provides.size() + conflicts.size());
   for (const PackageRef& ours : provides) {
     if (ours.name == other.name) return ours.priority >= 0;
-    for (const PackageRef& theirs : other.provides) {
-      if (ours.name == theirs.name) return ours.priority > theirs.priority;
-    }
+    if (const PackageRef* first = theirs.firstNamed(ours.name)) return ours.priority > first->priority;
   }
   for (const PackageRef& conflict : conflicts) {
-    if (other.providesFor(conflict)) return true;
+    if (theirs.providesFor(conflict)) return true;
   }
   if (memberNamed(other, name) != nullptr) return true;
   for (const PackageInfo* member : members) {

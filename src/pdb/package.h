@@ -100,7 +100,8 @@ class Package : public PackageInfo {
   // schedule file under "/ram/pdb/".
   void loadState();
   // Stages the removal of the package's files, database entry and kept
-  // image, and empties `files`.
+  // image, and empties `files`. Recorded files that are not removable
+  // (isRemovableInstalledPath) are passed over with a warning.
   void stageRemoval(ChangeSet& changes);
   // Stages the state files of an enabled package and clears `disabled`
   // and `action`.
@@ -117,5 +118,9 @@ class Package : public PackageInfo {
   // Action scheduled for this run (PackageAction).
   int32_t action = kActionNone;
 };
+
+// True for a path an installation can have recorded: below "/flash/"
+// and without a ".." component.
+bool isRemovableInstalledPath(const std::string& path);
 
 #endif  // PDB_PACKAGE_H_

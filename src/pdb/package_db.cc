@@ -9,13 +9,14 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
+#include <sstream>
 #include <streambuf>
 
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
 #include "platform/handles.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -54,9 +55,19 @@ bool readSigned(std::istream& in, int32_t* value) {
   return static_cast<bool>(in >> word) && parseSigned(word, value);
 }
 
-// The first whitespace-delimited word of a file; empty when there is none.
+// The content of a database or schedule file; false when it is missing,
+// no regular file or longer than `limit` (which its readers take as
+// malformed).
+bool readWhole(const std::string& path, size_t limit, std::string* content) {
+  return readRegularFile(path, limit, content) == FileRead::kRead;
+}
+
+// The first whitespace-delimited word of a small file; empty when there is
+// none.
 std::string firstWord(const std::string& path) {
-  std::ifstream in(path);
+  std::string content;
+  if (!readWhole(path, kSmallFileLimit, &content)) return std::string();
+  std::istringstream in(content);
   std::string word;
   in >> word;
   return word;
@@ -78,7 +89,9 @@ std::string cleanedName(const std::string& name) {
 // malformed version file, or a malformed list, schedules the record's
 // removal; a missing list is an empty one.
 void loadDescription(Package& package, const std::string& dir) {
-  std::ifstream versionFile(dir + "version");
+  std::string version;
+  readWhole(dir + "version", kSmallFileLimit, &version);
+  std::istringstream versionFile(version);
   if (!readUnsigned(versionFile, &package.version) ||
       !readUnsigned(versionFile, &package.buildTime)) {
     package.action = kActionUninstall;
@@ -94,8 +107,14 @@ void loadDescription(Package& package, const std::string& dir) {
     package.bundle = PackageRef(bundleName, 0, 0, 0);
     package.action = kActionUninstall;
   }
-  std::ifstream filesFile(dir + "files");
-  package.isBundle = !filesFile.is_open();
+  std::string files;
+  FileRead filesRead = readRegularFile(dir + "files", kDatabaseFileLimit, &files);
+  package.isBundle = filesRead == FileRead::kMissing;
+  if (filesRead == FileRead::kTooLong) {
+    package.action = kActionUninstall;
+    return;
+  }
+  std::istringstream filesFile(files);
   std::string line;
   while (std::getline(filesFile, line)) {
     if (line.empty()) continue;
@@ -105,16 +124,20 @@ void loadDescription(Package& package, const std::string& dir) {
 
 void loadEnabledState(Package& package, const std::string& dir) {
   package.userChoice = false;
-  std::ifstream disabledFile(dir + "disabled");
-  if (disabledFile.is_open()) {
+  std::string disabled;
+  if (readRegularFile(dir + "disabled", kSmallFileLimit, &disabled) != FileRead::kMissing) {
     package.disabled = true;
+    std::istringstream disabledFile(disabled);
     std::string firstLine;
     std::getline(disabledFile, firstLine);
     package.userChoice = firstLine != "auto";
     return;
   }
   package.disabled = false;
-  if (std::ifstream(dir + "enabled").is_open()) package.userChoice = true;
+  std::string enabled;
+  if (readRegularFile(dir + "enabled", kSmallFileLimit, &enabled) != FileRead::kMissing) {
+    package.userChoice = true;
+  }
 }
 
 void loadSchedule(Package& package) {
@@ -195,8 +218,11 @@ void Package::loadState() {
 }
 
 bool readRefList(const std::string& path, std::vector<PackageRef>* list, bool withPriority) {
-  std::ifstream in(path);
-  if (!in.is_open()) return true;
+  std::string content;
+  FileRead read = readRegularFile(path, kDatabaseFileLimit, &content);
+  if (read == FileRead::kMissing) return true;
+  if (read == FileRead::kTooLong) return false;
+  std::istringstream in(content);
   std::string name;
   while (in >> name) {
     PackageRef entry(name, 0, 0, 0);

@@ -210,3 +210,44 @@ TEST(ActionWordTest, NamesEveryActionAndNothingElse) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long provides lists are looked up through an index; the answers must be
+// those of the plain scan: the first of our names that the other package
+// also provides decides, by the first such entry on its side.
+TEST(PackageRelationTest, LongProvidesListsDecideAsShortOnes) {
+  PackageInfo ours = record("ours", 1);
+  PackageInfo theirs = record("theirs", 1);
+  for (int i = 0; i < 5000; ++i) {
+    ours.provides.push_back(PackageRef("o" + std::to_string(i), 0, 0, 0));
+    theirs.provides.push_back(PackageRef("t" + std::to_string(i), 0, 0, 0));
+  }
+  EXPECT_FALSE(ours.conflictsWith(theirs));
+  theirs.provides.push_back(PackageRef("o4000", 0, 0, 2));
+  theirs.provides.push_back(PackageRef("o4000", 0, 0, -9));
+  theirs.provides.push_back(PackageRef("o10", 0, 0, 7));
+  ours.provides[10].priority = 5;
+  ours.provides[4000].priority = 9;
+  // o10 comes first on our side; theirs has 7 > 5.
+  EXPECT_FALSE(ours.conflictsWith(theirs));
+  ours.provides[10].priority = 8;
+  EXPECT_TRUE(ours.conflictsWith(theirs));
+  // Without o10 on their side, o4000 decides by their first entry (2).
+  theirs.provides.pop_back();
+  ours.provides[4000].priority = 2;
+  EXPECT_FALSE(ours.conflictsWith(theirs));
+  ours.provides[4000].priority = 3;
+  EXPECT_TRUE(ours.conflictsWith(theirs));
+
+  // A long conflicts list against a long provides list.
+  PackageInfo strict = record("strict", 1);
+  for (int i = 0; i < 5000; ++i) strict.conflicts.push_back(PackageRef("x" + std::to_string(i), 5, 9));
+  EXPECT_FALSE(strict.conflictsWith(theirs));
+  theirs.provides.push_back(PackageRef("x4999", 10, 0));
+  EXPECT_FALSE(strict.conflictsWith(theirs));  // the ranges do not meet
+  theirs.provides.push_back(PackageRef("x4999", 0, 6));
+  EXPECT_TRUE(strict.conflictsWith(theirs));
+}
+
+}  // namespace

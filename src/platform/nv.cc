@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/regular_file.h"
+
 
 namespace nv {
 
@@ -119,11 +121,12 @@ std::string settingsPath() {
 }
 
 std::shared_ptr<const Settings> readSettingsFile(const std::string& path, bool* found) {
-  std::ifstream in(path.c_str(), std::ios::in | std::ios::binary);
-  *found = in.is_open();
-  std::ostringstream text;
-  if (*found) text << in.rdbuf();
-  return std::make_shared<const Settings>(parseSettings(text.str()));
+  std::string text;
+  FileRead read = readRegularFile(path, kSettingsFileLimit, &text);
+  *found = read != FileRead::kMissing;
+  // A file too long to be real settings is taken as holding none.
+  if (read == FileRead::kTooLong) text.clear();
+  return std::make_shared<const Settings>(parseSettings(text));
 }
 
 // What the process knows of the platform: the settings and the device-mode

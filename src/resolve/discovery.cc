@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "package/file_source.h"
 #include "package/package_reader.h"
+#include "package/signature.h"
 #include "pdb/display_name.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
@@ -25,7 +26,8 @@ const char* const kPackageEndings[] = {".npk", ".dpk"};
 // in between are passed over.
 const int kScanTypes[] = {kPartBundleHeader, kPartPackageHeader, kPartAttribute24, kPartArchitecture,
                           kPartAttribute2,   kPartNote,          kPartDependencies, kPartProvides,
-                          kPartConflicts,    kPartSquashfsImage};
+                          kPartConflicts,    kPartSquashfsImage, kPartSignature,
+                          kPartBundleSignature};
 
 const char kBrokenPackage[] = "broken package %s";
 const char kWrongArchitecture[] = "can not install %s: it is not made for %s, but for %s";
@@ -43,18 +45,41 @@ bool hasPackageEnding(const std::string& path) {
   return false;
 }
 
-// Reads the member headers that follow a bundle's own header. False when
-// a member is unreadable or there is none.
+// Checks the signature of `package`, whose header has just been read,
+// against the digest of the bytes read since: the scan reads the whole
+// file with the digest on anyway, so a file refused here never gets its
+// content staged or its image mounted. Leaves the reader after the
+// signature part (or on the next header when there is none).
+bool checkSignatureAfterHeader(PackageReader& reader, const PackageInfo& package) {
+  while (reader.currentType() != kPartSignature && reader.currentType() != kPartPackageHeader &&
+         reader.currentType() != -1) {
+    reader.nextPart();
+  }
+  if (reader.currentType() != kPartSignature) return false;
+  bool valid = verifyPackageSignature(reader, package);
+  reader.nextPart();
+  return valid;
+}
+
+// Reads the member headers that follow a bundle's own header, checking
+// each member's signature. False when a member is unreadable or there is
+// none.
 bool readBundleMembers(PackageReader& reader, PackageFile& record) {
   bool anyMember = false;
   for (;;) {
     if (reader.currentType() == kPartSquashfsImage) reader.nextPart();
-    if (reader.currentType() != kPartPackageHeader) return anyMember;
+    if (reader.currentType() != kPartPackageHeader) break;
     auto member = std::make_unique<PackageInfo>();
     if (!readPackageHeader(*member, reader)) return false;
+    record.signatures.packages.push_back(checkSignatureAfterHeader(reader, *member));
     record.addMember(std::move(member));
     anyMember = true;
   }
+  if (reader.currentType() == kPartArchitecture) reader.nextPart();
+  if (reader.currentType() == kPartBundleSignature) {
+    record.signatures.bundle = verifyBundleSignature(reader, record);
+  }
+  return anyMember;
 }
 
 // Fills `record` from the headers of the file at its path. False when the
@@ -78,6 +103,7 @@ bool readCandidate(PackageFile& record) {
   reader.nextPart();
   if (!readPackageHeader(record, reader)) return false;
   if (record.isBundle) return readBundleMembers(reader, record);
+  record.signatures.packages.push_back(checkSignatureAfterHeader(reader, record));
   return true;
 }
 
@@ -145,6 +171,9 @@ bool brandingReplaceAllowed(const PackageFile& candidate) {
   if (!nv::fileExists(paths::kBrandingDefconf, 0)) return true;
   uint64_t offset = 0;
   if (!findImageOffset(candidate.path, &offset)) return false;
+  // An image is mounted only once its file is verified; a file that is not
+  // fails as broken when its turn to be installed comes.
+  if (!candidate.signatures.allValid()) return true;
   return probeSquashfsImage(candidate.path, offset, paths::kBrandingMountPoint, paths::kRamBrandingDefconf) ==
          ImageProbe::kPresent;
 }

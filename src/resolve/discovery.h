@@ -31,7 +31,9 @@ bool scanPackageDirectory(const std::string& directory,
 // Whether a branding candidate may replace the installed branding: always
 // when the installed one is not protected, otherwise only when the
 // candidate's own image carries the protection marker. Failed loop or mount
-// steps are reported on standard error and refuse.
+// steps are reported on standard error and refuse. The image of a
+// candidate whose signatures the scan refused is never mounted: it is let
+// through, to fail as broken when it is installed.
 bool brandingReplaceAllowed(const PackageFile& candidate);
 
 #endif  // RESOLVE_DISCOVERY_H_

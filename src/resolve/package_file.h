@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "package/signature.h"
 #include "pdb/package.h"
 
 class PackageFile : public PackageInfo {
@@ -25,6 +26,8 @@ class PackageFile : public PackageInfo {
 
   // Directory text followed by the entry name.
   std::string path;
+  // What the scan found of the file's signatures.
+  CheckedSignatures signatures;
 
  private:
   std::vector<std::unique_ptr<PackageInfo>> ownedMembers_;

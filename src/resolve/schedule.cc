@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "console/console.h"
@@ -11,6 +12,61 @@
 #include "pdb/package_db.h"
 #include "resolve/selection.h"
 
+// The records by every name they bear, provide or forbid, with their
+// database positions, so that the steps which look a bundle or a
+// conflicting record up by name cost a lookup instead of a walk of the
+// whole database (a bundle may bring 10,000 members). A snapshot: valid
+// while db.packages is unchanged, which steps 1 to 7 leave it.
+class NameIndex {
+ public:
+  explicit NameIndex(const std::vector<Package*>& packages) : packages_(packages) {
+    for (size_t i = 0; i < packages.size(); ++i) {
+      const Package& package = *packages[i];
+      firstByName_.emplace(package.name, packages[i]);
+      add(package.name, i);
+      for (const PackageRef& ref : package.provides) add(ref.name, i);
+      for (const PackageRef& ref : package.conflicts) add(ref.name, i);
+    }
+  }
+
+  // What PackageDb::find answers.
+  Package* first(const std::string& name) const {
+    auto found = firstByName_.find(name);
+    return found == firstByName_.end() ? nullptr : found->second;
+  }
+
+  // In database order, every record that shares a name with `q` (its own,
+  // a provided or a forbidden one): the only records that can conflict
+  // with `q` or that `q` can conflict with.
+  std::vector<Package*> related(const Package& q) const {
+    std::vector<size_t> positions;
+    gather(q.name, &positions);
+    for (const PackageRef& ref : q.provides) gather(ref.name, &positions);
+    for (const PackageRef& ref : q.conflicts) gather(ref.name, &positions);
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    std::vector<Package*> records;
+    for (size_t position : positions) records.push_back(packages_[position]);
+    return records;
+  }
+
+ private:
+  void add(const std::string& name, size_t position) {
+    std::vector<size_t>& list = byName_[name];
+    if (list.empty() || list.back() != position) list.push_back(position);
+  }
+  void gather(const std::string& name, std::vector<size_t>* positions) const {
+    auto found = byName_.find(name);
+    if (found != byName_.end()) {
+      positions->insert(positions->end(), found->second.begin(), found->second.end());
+    }
+  }
+
+  const std::vector<Package*>& packages_;
+  std::map<std::string, Package*> firstByName_;
+  std::map<std::string, std::vector<size_t>> byName_;
+};
+
 namespace {
 
 // Size hint for staging a "disabled" state file.
@@ -19,10 +75,10 @@ const uint64_t kStateFileHint = 8;
 bool isRemoval(int action) { return action == kActionUninstall || action == kActionDisable; }
 
 // Step 1: a bundle's action reaches the packages installed from it.
-void spreadBundleActions(PackageDb& db) {
+void spreadBundleActions(PackageDb& db, const NameIndex& names) {
   for (Package* member : db.packages) {
     if (member->bundle.name.empty()) continue;
-    const Package* bundle = db.find(member->bundle.name);
+    const Package* bundle = names.first(member->bundle.name);
     if (bundle == nullptr) continue;
     if (bundle->action == kActionDisable) {
       if (member->action != kActionUninstall) member->action = kActionDisable;
@@ -35,10 +91,10 @@ void spreadBundleActions(PackageDb& db) {
 }
 
 // Step 2. Records that become active on the way are visited in their turn.
-void keepWhatActivePackagesNeed(PackageDb& db, bool verbose) {
+void keepWhatActivePackagesNeed(PackageDb& db, bool verbose, const NameIndex& names) {
   for (size_t i = 0; i < db.packages.size(); ++i) {
     Package& package = *db.packages[i];
-    if (staysActive(package)) PrerequisiteKeeper(db, verbose).keepPrerequisites(package);
+    if (staysActive(package)) PrerequisiteKeeper(db, verbose, &names).keepPrerequisites(package);
   }
 }
 
@@ -51,30 +107,43 @@ bool isPlaceholder(const Package& package) { return package.name.empty(); }
 // Step 3 for one package `q` that stays active: disables what it forbids;
 // when `q` is being enabled and an active package forbids it, disables
 // that package or, when that one is being enabled too, cancels `q`.
-void settleConflictsOf(PackageDb& db, Package& q, bool verbose) {
-  for (Package* p : db.packages) {
+// Cancels the enabling of `cancelled`, which `other` forbids or is
+// forbidden by. A package that is enabled already is disabled instead:
+// cancelling its enabling alone would leave both active.
+void cancelEnabling(PackageDb& db, Package& cancelled, const Package& other, bool verbose) {
+  if (verbose) {
+    db.printWarning("can not enable %s: %s conflicts with it", cancelled.name.c_str(),
+                    displayName(other).c_str());
+  }
+  cancelled.action = cancelled.disabled ? kActionNone : kActionDisable;
+}
+
+void settleConflictsOf(PackageDb& db, Package& q, bool verbose, const NameIndex& names) {
+  // Records that share no name with `q` meet neither test below.
+  for (Package* p : names.related(q)) {
     if (p == &q || !staysActive(*p) || isPlaceholder(*p)) continue;
     if (q.conflictsWith(*p)) {
-      if (p->action == kActionNone) p->action = kActionDisable;
+      if (p->action == kActionNone) {
+        p->action = kActionDisable;
+      } else if (p->action == kActionEnable) {
+        // Two enablings that conflict: the later one gives way.
+        cancelEnabling(db, *p, q, verbose);
+      }
       continue;
     }
     if (q.action != kActionEnable || !p->conflictsWith(q)) continue;
     if (p->action == kActionNone) {
       p->action = kActionDisable;
     } else if (p->action == kActionEnable) {
-      if (verbose) {
-        db.printWarning("can not enable %s: %s conflicts with it", q.name.c_str(),
-                        displayName(*p).c_str());
-      }
-      q.action = kActionNone;
+      cancelEnabling(db, q, *p, verbose);
       return;
     }
   }
 }
 
-void settleConflicts(PackageDb& db, bool verbose) {
+void settleConflicts(PackageDb& db, bool verbose, const NameIndex& names) {
   for (Package* q : db.packages) {
-    if (staysActive(*q) && !isPlaceholder(*q)) settleConflictsOf(db, *q, verbose);
+    if (staysActive(*q) && !isPlaceholder(*q)) settleConflictsOf(db, *q, verbose, names);
   }
 }
 
@@ -224,7 +293,8 @@ ProviderStatus providerStatus(const std::vector<Package*>& providers) {
 void PrerequisiteKeeper::keepPrerequisites(Package& package) {
   if (!entered_.insert(&package).second) return;
   if (!package.bundle.name.empty()) {
-    if (Package* bundle = db_.find(package.bundle.name)) keepPackage(*bundle, package);
+    Package* bundle = names_ ? names_->first(package.bundle.name) : db_.find(package.bundle.name);
+    if (bundle) keepPackage(*bundle, package);
   }
   for (const PackageRef& dependency : package.depends) {
     std::vector<Package*> providers = db_.providersOf(dependency);
@@ -260,9 +330,10 @@ void PrerequisiteKeeper::setAction(Package& package, int action) {
 }
 
 void PackageDb::applySchedule(ChangeSet& changes, bool verbose) {
-  spreadBundleActions(*this);
-  keepWhatActivePackagesNeed(*this, verbose);
-  settleConflicts(*this, verbose);
+  const NameIndex names(packages);
+  spreadBundleActions(*this, names);
+  keepWhatActivePackagesNeed(*this, verbose, names);
+  settleConflicts(*this, verbose, names);
   dropLostDependents(*this);
   settleBundles(*this);
   if (refuseEmptyPlan(*this, verbose)) return;

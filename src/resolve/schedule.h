@@ -52,9 +52,14 @@ ProviderStatus providerStatus(const std::vector<Package*>& providers);
 // those calls end at all.
 //
 // One keeper serves one top-level call; `db` must outlive it.
+class NameIndex;
+
 class PrerequisiteKeeper {
  public:
-  PrerequisiteKeeper(PackageDb& db, bool verbose) : db_(db), verbose_(verbose) {}
+  // `names` (may be null) answers bundle lookups instead of a walk of
+  // db.packages; it must describe db.packages as they are.
+  PrerequisiteKeeper(PackageDb& db, bool verbose, const NameIndex* names = nullptr)
+      : db_(db), verbose_(verbose), names_(names) {}
   PrerequisiteKeeper(const PrerequisiteKeeper&) = delete;
   PrerequisiteKeeper& operator=(const PrerequisiteKeeper&) = delete;
 
@@ -74,6 +79,7 @@ class PrerequisiteKeeper {
 
   PackageDb& db_;
   const bool verbose_;
+  const NameIndex* names_;
   // Packages whose keepPrerequisites began since the last change of an action.
   std::set<const Package*> entered_;
 };

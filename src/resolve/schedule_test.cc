@@ -247,22 +247,40 @@ TEST(Schedule, ConflictsBetweenEnablingsCancelTheLaterInTurn) {
   EXPECT_EQ((Lines{"WARNING: can not enable b: a-1.0 conflicts with it", "enabled a-1.0"}),
             plan.db.messages);
 
-  // Not when the conflict is declared both ways: each turn passes over
-  // the other, and both end enabled, silently.
+  // Declared both ways: the later enabling gives way all the same.
   blueprints[1].conflicts.push_back(PackageRef("a", 0, 0));
   Plan mutual(blueprints);
   mutual.apply(true);
-  EXPECT_EQ((Lines{"a: enabled", "b: enabled", "sys: enabled"}), mutual.states());
-  EXPECT_EQ((Lines{"enabled a-1.0", "enabled b-1.0"}), mutual.db.messages);
+  EXPECT_EQ((Lines{"a: enabled", "b: disabled", "sys: enabled"}), mutual.states());
+  EXPECT_EQ((Lines{"WARNING: can not enable b: a-1.0 conflicts with it", "enabled a-1.0"}),
+            mutual.db.messages);
 
-  // Nor when the cancelled package was enabled already: cancelling its
-  // enabling leaves it enabled beside the package that forbids it.
+  // A package enabled already whose enabling is cancelled is disabled:
+  // cancelling alone would leave it enabled beside the package that
+  // forbids it.
   std::vector<Blueprint> already{package("a", true, kActionEnable),
                                  package("b", false, kActionEnable)};
   already[0].conflicts.push_back(PackageRef("b", 0, 0));
   Plan kept(already);
   kept.apply(true);
-  EXPECT_EQ((Lines{"a: enabled", "b: enabled"}), kept.states());
+  EXPECT_EQ((Lines{"a: enabled", "b: disabled"}), kept.states());
+
+  // Five mutually conflicting packages scheduled for enabling: only the
+  // first ends enabled.
+  std::vector<Blueprint> five;
+  for (const char* name : {"p1", "p2", "p3", "p4", "p5"}) five.push_back(package(name, true, kActionEnable));
+  for (Blueprint& b : five) {
+    for (const Blueprint& other : five) {
+      if (other.name != b.name) b.conflicts.push_back(PackageRef(other.name, 0, 0));
+    }
+  }
+  five.push_back(package("sys"));
+  Plan all(five);
+  all.apply(true);
+  EXPECT_EQ((Lines{"p1: enabled", "p2: disabled", "p3: disabled", "p4: disabled", "p5: disabled",
+                   "sys: enabled"}),
+            all.states());
+  EXPECT_EQ("WARNING: can not enable p5: p1-1.0 conflicts with it", all.db.messages[3]);
 }
 
 TEST(Schedule, BundlesFollowTheirMembers) {
@@ -580,15 +598,12 @@ class Promises {
     expect(stagedByDir.empty(), "nothing is staged outside the entries of the records");
   }
 
-  // Two enabled packages conflict only when the forbidden one `p` was
-  // being enabled when conflicts were settled: disabled before, or
-  // scheduled for enabling.
+  // No two packages that conflict end enabled, whatever was scheduled.
   void checkConflicts(const Package& p) {
     if (!ends(p, "enabled")) return;
     for (const Package* q : before_.db.packages) {
-      if (q == &p || !ends(*q, "enabled") || !q->conflictsWith(p)) continue;
-      expect(p.disabled || p.action == kActionEnable,
-             "an enabled package forbids another only if that one was being enabled");
+      if (q == &p || !ends(*q, "enabled")) continue;
+      expect(!q->conflictsWith(p), "no enabled package forbids another enabled one");
     }
   }
 
@@ -670,9 +685,11 @@ TEST(Schedule, AnEnablingPassesAlongAChainOfBundleReferences) {
   // A cycle of bundle references (p1 in p6, p6 in p5, p5 in p1) with p1
   // and p5 scheduled for uninstalling and p6 for enabling. p6's enable
   // reaches p1 first and replaces its uninstall; p1 then passes that
-  // enable on to p5 in place of its uninstall. No warning names p5, which
-  // ends enabled; p1 is uninstalled all the same, later, because its
-  // dependency p0 is a placeholder that provides nothing.
+  // enable on to p5 in place of its uninstall. Both enablings of packages
+  // that p1-1.2 conflicts with are cancelled aloud, so that no two
+  // conflicting packages end enabled; what is left of the plan would
+  // disable every package, so the plan is refused as a whole and nothing
+  // changes.
   Blueprint p0 = package("p0", true, kActionNone, {"p4"});
   p0.version = p0.buildTime = 0xFFFFFFFF;
   p0.bundle = "p3";
@@ -704,12 +721,12 @@ TEST(Schedule, AnEnablingPassesAlongAChainOfBundleReferences) {
 
   Plan plan(blueprints);
   plan.apply(true);
-  EXPECT_EQ((Lines{"p0: disabled", "p2: disabled", "p3: enabled", "p4: enabled", "p5: enabled",
-                   "p6: enabled"}),
+  EXPECT_EQ((Lines{"p0: disabled", "p1: disabled", "p2: disabled", "p3: enabled", "p4: enabled",
+                   "p5: disabled", "p6: enabled"}),
             plan.states());
   EXPECT_EQ((Lines{"WARNING: can not enable p4: p1-1.2 conflicts with it",
-                   "WARNING: can not enable p6: p1-1.2 conflicts with it", "disabled p2-1.0",
-                   "enabled p5-1.1"}),
+                   "WARNING: can not enable p6: p1-1.2 conflicts with it",
+                   "ERROR: can not uninstall or disable all packages"}),
             plan.db.messages);
   EXPECT_EQ(Lines(), Promises(blueprints, plan).broken());
 }

@@ -106,6 +106,9 @@ ProgramRun runProgram(const std::string& program, const ProgramOptions& options)
   fflush(stdout);
   pid_t child = fork();
   if (child == 0) {
+    // A program that hangs ends with SIGALRM (status 142) instead of
+    // hanging the tests.
+    if (options.timeoutSeconds > 0) alarm(options.timeoutSeconds);
     dup2(inputFd, 0);
     dup2(out.fd(), 1);
     dup2(err.fd(), 2);

@@ -23,6 +23,7 @@ struct ProgramOptions {
   std::map<std::string, std::string> environment;  // added to a clean one
   std::string input;                          // standard input
   bool inputFromFile = false;                 // seekable stdin instead of a pipe
+  unsigned timeoutSeconds = 0;                // 0: no limit
 };
 
 // Runs `program` and waits for it. The environment holds PATH, the given

@@ -173,3 +173,25 @@ bool buildBundle(const PackageDescription& description, const std::string* image
   }
   return true;
 }
+
+bool signBundle(const PackageSigner& signer, std::string* file, std::string* error) {
+  std::stringbuf source(*file, std::ios::in);
+  PackageReader reader(&source, true, nullptr);
+  reader.nextPart();  // no wanted types: reads to the end, digesting
+  const uint8_t* digest = reader.bundleDigest();
+  if (digest == nullptr) {
+    *error = "the file is no bundle to sign";
+    return false;
+  }
+  std::string content;
+  if (!signer.sign(digest, true, &content, error)) return false;
+  PackageWriter writer(reader.magic());
+  writer.addRaw(file->substr(kFileHeaderSize));
+  writer.addPart(kPartBundleSignature, content);
+  if (writer.bytes().size() - kFileHeaderSize > kMaxLengthWord) {
+    *error = "the bundle would be larger than the file header can describe (4 GiB)";
+    return false;
+  }
+  *file = writer.bytes();
+  return true;
+}

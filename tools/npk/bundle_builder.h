@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "description.h"
+#include "package/signer.h"
 
 struct BundleMember {
   std::string path;  // names the member in messages
@@ -43,5 +44,10 @@ bool takeBundleMember(const std::string& path, const std::string& file, BundleMe
 bool buildBundle(const PackageDescription& description, const std::string* image,
                  const std::vector<BundleMember>& members, std::string* file,
                  std::vector<std::string>* warnings, std::string* error);
+
+// Appends the bundle signature (type 26, last) to a finished bundle file:
+// the signer's signature over the bundle digest (package_reader.h), in the
+// schemes its keys allow, as a package is signed. False with *error set.
+bool signBundle(const PackageSigner& signer, std::string* file, std::string* error);
 
 #endif  // NPK_BUNDLE_BUILDER_H_

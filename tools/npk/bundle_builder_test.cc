@@ -7,6 +7,9 @@
 #include "npk_test_support.h"
 #include "package_builder.h"
 #include "package_inspector.h"
+#include "package/package_reader.h"
+#include "package/signature.h"
+#include "package/trusted_keys.h"
 
 namespace {
 
@@ -143,3 +146,89 @@ TEST(NpkBundleBuilder, TakesOnlySignedStandalonePackagesAsMembers) {
 }
 
 }  // namespace
+
+namespace {
+
+// What an installation that does not know the bundle signature sees of a
+// bundle: the parts it stops at (its own wanted types), each member's
+// signature verdict, and how the file ends. Its every decision is made
+// from these alone.
+// A version the legacy scheme may sign.
+const PackageVersion kLegacyBundle = 0x07010000;
+
+std::string walkAsOlderInstaller(const std::string& file) {
+  std::stringbuf source(file, std::ios::in);
+  PackageReader reader(&source, true, nullptr);
+  reader.wantedTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
+  std::string seen;
+  PackageInfo current;
+  while (reader.nextPart() != -1) {
+    seen += std::to_string(reader.currentType()) + "/" + std::to_string(reader.partLength()) + " ";
+    if (reader.currentType() == kPartPackageHeader) {
+      readPackageHeader(current, reader);
+      seen += current.name + " ";
+      while (reader.currentType() != kPartSignature && reader.currentType() != -1) reader.nextPart();
+      seen += checkPackageSignature(reader, current, builtInKeys()).accepted() ? "valid " : "invalid ";
+    }
+  }
+  return seen + (reader.endedCleanly() ? "clean end" : "cut");
+}
+
+std::string flipped(std::string file, size_t at) {
+  file[at] ^= 0x01;
+  return file;
+}
+
+bool bundleSignatureHolds(const std::string& file) {
+  std::stringbuf source(file, std::ios::in);
+  PackageReader reader(&source, true, nullptr);
+  reader.wantedTypes = {kPartBundleSignature};
+  PackageInfo bundle;
+  bundle.name = "bun";
+  bundle.version = kLegacyBundle;
+  return reader.nextPart() == kPartBundleSignature &&
+         checkBundleSignature(reader, bundle, builtInKeys()).accepted() &&
+         reader.nextPart() == -1;
+}
+
+}  // namespace
+
+TEST(NpkBundleBuilder, TheBundleSignatureCoversTheBundleAndOlderInstallersPassOverIt) {
+  if (!trustsDevelopmentKeys()) GTEST_SKIP() << "the build does not trust the development keys";
+  std::vector<BundleMember> members = {member("a.npk", build("a", true, true, false)),
+                                       member("c.npk", build("c", true, true, true))};
+  PackageDescription d = bundleDescription();
+  d.info.version = kLegacyBundle;
+  d.trailingArchitecture = "arm";
+  std::string image = "hsqs-image";
+  std::string plain, error;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(buildBundle(d, &image, members, &plain, &warnings, &error)) << error;
+  for (bool ed25519 : {true, false}) {
+    PackageSigner signer;
+    ASSERT_TRUE(npk_test::loadDevelopmentKeys(&signer, ed25519, true));
+    std::string file = plain;
+    ASSERT_TRUE(signBundle(signer, &file, &error)) << error;
+    // Placed last, after the trailing architecture part.
+    std::stringbuf source(file, std::ios::in);
+    PartListing listing = listParts(&source, file.size());
+    EXPECT_EQ(kPartBundleSignature, listing.parts.back().type);
+    EXPECT_EQ(ed25519 ? 132u : 68u, listing.parts.back().length);
+    EXPECT_TRUE(bundleSignatureHolds(file));
+
+    // Nothing is stripped: the older walk passes over the part and decides
+    // as for the bundle without it.
+    EXPECT_EQ(walkAsOlderInstaller(plain), walkAsOlderInstaller(file));
+    EXPECT_NE(std::string::npos, walkAsOlderInstaller(file).find("a valid")) << walkAsOlderInstaller(file);
+
+    // Every byte from the bundle header to the last member counts: the
+    // bundle's version, its image, a member's signature; the file header
+    // and the trailing architecture do not.
+    size_t trailer = listing.parts[listing.parts.size() - 2].offset;
+    EXPECT_FALSE(bundleSignatureHolds(flipped(file, 8 + 6 + 16)));
+    EXPECT_FALSE(bundleSignatureHolds(flipped(file, file.find("hsqs-image") + 3)));
+    EXPECT_FALSE(bundleSignatureHolds(flipped(file, trailer - 6 - 10)));
+    EXPECT_TRUE(bundleSignatureHolds(flipped(file, 7)));
+    EXPECT_TRUE(bundleSignatureHolds(flipped(file, trailer + 6)));
+  }
+}

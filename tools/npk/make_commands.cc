@@ -128,6 +128,9 @@ int bundleCommand(const CommandOptions& options, const CommandContext& context) 
   if (!loadDescription(options, DescriptionKind::kBundle, context.now, &description, &error)) {
     return context.fail(error);
   }
+  PackageSigner signer;
+  bool sign = false;
+  if (!prepareSigner(options.signing, &signer, &sign, &error)) return context.fail(error);
   std::vector<BundleMember> members;
   if (!readMembers(options.operands, &members, &error)) return context.fail(error);
   std::string image;
@@ -141,7 +144,9 @@ int bundleCommand(const CommandOptions& options, const CommandContext& context) 
   if (!buildBundle(description, hasImage ? &image : nullptr, members, &bytes, &warnings, &error)) {
     return context.fail(error);
   }
+  if (sign && !signBundle(signer, &bytes, &error)) return context.fail(output + ": " + error);
   for (const std::string& warning : warnings) context.warn(output + ": " + warning);
+  if (!sign) context.warn(output + ": the bundle's own parts are not signed");
   if (!writeOutputFile(output, bytes, &error)) return context.fail(error);
   return kExitSuccess;
 }

@@ -107,7 +107,9 @@ class OptionReader {
   bool descriptionOption(std::string* error) {
     if (name_ == "-o" || name_ == "--output") return value(&options_->output, error);
     if (name_ == "-d" || name_ == "--description") return value(&options_->descriptionFile, error);
-    if (kind_ == CommandKind::kBuild && signingOption(error)) return true;
+    if ((kind_ == CommandKind::kBuild || kind_ == CommandKind::kBundle) && signingOption(error)) {
+      return true;
+    }
     if (!error->empty()) return false;
     std::string key = name_.compare(0, 2, "--") == 0 ? name_.substr(2) : std::string();
     if (!isDescriptionKey(key)) return unknown(error);

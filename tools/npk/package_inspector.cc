@@ -60,7 +60,7 @@ class StreamChecker {
     reader_.wantedTypes = {kPartPackageHeader, kPartBundleHeader, kPartBundleMembers,
                            kPartArchitecture,  kPartDependencies, kPartProvides,
                            kPartConflicts,     kPartSquashfsImage, kPartFileContainer,
-                           kPartSignature};
+                           kPartSignature,     kPartBundleSignature};
   }
 
   StreamVerdict run() {
@@ -96,7 +96,33 @@ class StreamChecker {
     }
     if (verdict_.packages.empty()) problem("the bundle holds no member package");
     if (reader_.currentType() == kPartArchitecture) reader_.nextPart();
+    if (reader_.currentType() == kPartBundleSignature) checkBundleSignaturePart(bundle);
     if (reader_.currentType() >= 0) problem(partPlace(reader_) + " follows the members");
+    if (reader_.currentType() < 0 && !reader_.endedCleanly()) {
+      problem("stray bytes follow the members");
+    }
+    for (const PackageRef& listed : verdict_.memberList) {
+      if (!verdict_.packages.empty() && !carries(listed.name)) problem("the listed member " + listed.name + " is missing");
+    }
+  }
+
+  void checkBundleSignaturePart(const PackageInfo& bundle) {
+    verdict_.bundleSigned = true;
+    verdict_.bundleCheck = checkBundleSignature(reader_, bundle, keys_.keys);
+    verdict_.bundleEd25519Key = keys_.ed25519Name();
+    verdict_.bundleLegacyKey = keys_.legacyName();
+    if (assumeSecure_ && verdict_.bundleCheck.verdict == SignatureVerdict::kAcceptedLegacy) {
+      verdict_.bundleCheck.verdict = SignatureVerdict::kLegacyWhileSecure;
+    }
+    if (!verdict_.bundleCheck.accepted()) problem("the bundle's own signature does not hold");
+    reader_.nextPart();
+  }
+
+  bool carries(const std::string& name) const {
+    for (const PackageVerdict& package : verdict_.packages) {
+      if (package.header.name == name) return true;
+    }
+    return false;
   }
 
   // One package from its header to past its signature. False when its
@@ -245,23 +271,50 @@ ScannedHeaders scanHeaders(std::streambuf* source) {
   return scanned;
 }
 
+namespace {
+
+SignatureLine lineFor(const PackageVerdict& package) {
+  SignatureLine line;
+  line.subject = &package.header;
+  line.accepted = package.accepted();
+  if (package.check.verdict == SignatureVerdict::kAcceptedEd25519) {
+    line.scheme = "ed25519";
+    line.key = package.ed25519Key;
+  } else if (package.check.verdict == SignatureVerdict::kAcceptedLegacy) {
+    line.scheme = "legacy";
+    line.key = package.legacyKey;
+  }
+  if (package.digestKnown) line.digest = package.digestIsSha256 ? "sha256" : "sha1";
+  line.text = verdictText(package);
+  return line;
+}
+
+}  // namespace
+
+SignatureLine bundleSignatureLine(const StreamVerdict& verdict) {
+  SignatureLine line;
+  if (verdict.bundleSigned) {
+    PackageVerdict own;
+    own.check = verdict.bundleCheck;
+    own.ed25519Key = verdict.bundleEd25519Key;
+    own.legacyKey = verdict.bundleLegacyKey;
+    own.digestIsSha256 = true;
+    own.digestKnown = true;
+    line = lineFor(own);
+  } else {
+    line.accepted = true;
+  }
+  line.subject = &verdict.bundle;
+  line.role = "bundle";
+  line.text = bundleVerdictText(verdict);
+  return line;
+}
+
 std::vector<SignatureLine> signatureLines(const StreamVerdict& verdict) {
   std::vector<SignatureLine> lines;
   for (const PackageVerdict& package : verdict.packages) {
-    SignatureLine line;
-    line.subject = &package.header;
-    line.role = verdict.isBundle ? "member" : "package";
-    line.accepted = package.accepted();
-    if (package.check.verdict == SignatureVerdict::kAcceptedEd25519) {
-      line.scheme = "ed25519";
-      line.key = package.ed25519Key;
-    } else if (package.check.verdict == SignatureVerdict::kAcceptedLegacy) {
-      line.scheme = "legacy";
-      line.key = package.legacyKey;
-    }
-    if (package.digestKnown) line.digest = package.digestIsSha256 ? "sha256" : "sha1";
-    line.text = verdictText(package);
-    lines.push_back(line);
+    lines.push_back(lineFor(package));
+    lines.back().role = verdict.isBundle ? "member" : "package";
   }
   return lines;
 }
@@ -270,4 +323,16 @@ std::string verdictText(const PackageVerdict& verdict) {
   std::string signature = signatureText(verdict);
   if (verdict.fault.empty()) return signature;
   return "refused: " + verdict.fault + " (signature " + signature + ")";
+}
+
+std::string bundleVerdictText(const StreamVerdict& verdict) {
+  if (!verdict.bundleSigned) return "unsigned: the bundle's own parts are covered by no signature";
+  PackageVerdict own;
+  own.header = verdict.bundle;
+  own.check = verdict.bundleCheck;
+  own.ed25519Key = verdict.bundleEd25519Key;
+  own.legacyKey = verdict.bundleLegacyKey;
+  own.digestIsSha256 = true;
+  own.digestKnown = true;
+  return verdictText(own);
 }

@@ -48,6 +48,12 @@ struct StreamVerdict {
   bool isBundle = false;
   PackageInfo bundle;
   std::vector<PackageRef> memberList;
+  // The bundle's own signature (type 26), when the bundle carries one.
+  bool bundleSigned = false;
+  SignatureCheck bundleCheck;
+  // Names of the keys the bundle's signature was checked against.
+  std::string bundleEd25519Key;
+  std::string bundleLegacyKey;
   std::vector<PackageVerdict> packages;
   // Faults of the file outside any one package, in file order.
   std::vector<std::string> problems;
@@ -74,12 +80,15 @@ ScannedHeaders scanHeaders(std::streambuf* source);
 // line, naming the keys checked: "accepted: Ed25519 signature, SHA-256
 // digest, key ed25519:1f0c...", "refused: no signature part", ...
 std::string verdictText(const PackageVerdict& verdict);
+// The same for a bundle's own parts: the verdict on its signature, or that
+// they are unsigned.
+std::string bundleVerdictText(const StreamVerdict& verdict);
 
 // One signature verdict of a file as `npk info` and `npk verify` show it,
 // in text and in JSON. Every package and bundle member has one.
 struct SignatureLine {
   const PackageInfo* subject = nullptr;  // points into the StreamVerdict
-  const char* role = "package";          // "package" or "member"
+  const char* role = "package";          // "package", "member" or "bundle"
   bool accepted = false;
   std::string scheme;  // "ed25519" or "legacy" when accepted, else ""
   std::string key;     // the accepting key's name, else ""
@@ -89,5 +98,8 @@ struct SignatureLine {
 
 // The verdicts of `verdict` in file order; valid while `verdict` lives.
 std::vector<SignatureLine> signatureLines(const StreamVerdict& verdict);
+// The verdict on a bundle's own parts (role "bundle"). An unsigned bundle
+// is accepted, as the installer accepts it, with no scheme and no key.
+SignatureLine bundleSignatureLine(const StreamVerdict& verdict);
 
 #endif  // NPK_PACKAGE_INSPECTOR_H_

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bundle_builder.h"
 #include "package/package_reader.h"
 #include "package/signature.h"
 #include "part_listing.h"
@@ -43,7 +44,8 @@ std::vector<size_t> packageSignatures(const PartListing& listing) {
 }
 
 // The file with each renewed signature part resized to `length` and
-// zero-filled; *offsets receives where each part's content begins.
+// zero-filled and without a bundle signature; *offsets receives where each
+// part's content begins.
 std::string withBlankSignatures(const std::string& file, const PartListing& listing,
                                 const std::vector<size_t>& signatures, uint32_t length,
                                 std::vector<size_t>* offsets) {
@@ -51,6 +53,9 @@ std::string withBlankSignatures(const std::string& file, const PartListing& list
   size_t next = 0;
   for (size_t i = 0; i < listing.parts.size(); ++i) {
     const PartRecord& part = listing.parts[i];
+    // A bundle's own signature covers the member signatures: it is made
+    // anew once they are.
+    if (part.type == kPartBundleSignature) continue;
     if (next < signatures.size() && signatures[next] == i) {
       out += partHeader(kPartSignature, length);
       offsets->push_back(out.size());
@@ -62,6 +67,13 @@ std::string withBlankSignatures(const std::string& file, const PartListing& list
   }
   putWord(&out, 4, uint32_t(out.size() - kFileHeaderSize), 4);
   return out;
+}
+
+bool hasBundleSignature(const PartListing& listing) {
+  for (const PartRecord& part : listing.parts) {
+    if (part.type == kPartBundleSignature) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -107,6 +119,10 @@ bool resignFile(const std::string& file, const PackageSigner& signer, std::strin
   if (next != offsets.size()) {
     *error = "a signature part could not be reached";
     return false;
+  }
+  if (hasBundleSignature(listing)) {
+    if (!signBundle(signer, &filled, error)) return false;
+    ++next;
   }
   *resigned = filled;
   *count = next;

@@ -6,6 +6,8 @@
 // digests cover stays as it was, except the signature part's length word
 // when the new signature has another size (132 bytes with an Ed25519 key,
 // 68 with a legacy key alone); the file header's length word follows.
+// A bundle's own signature, which covers the member signatures, is made
+// anew last (bundle_builder.h) when the bundle has one.
 // Nothing else of the file changes.
 #ifndef NPK_PACKAGE_RESIGNER_H_
 #define NPK_PACKAGE_RESIGNER_H_

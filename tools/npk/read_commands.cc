@@ -167,6 +167,7 @@ void printPackages(const ScannedHeaders& scanned, const StreamVerdict& verdict,
     out << "bundle: " << printable(displayName(verdict.bundle)) << "\n";
     printer.header(scanned.header.isBundle ? scanned.header : verdict.bundle, "  ");
     printer.memberList(verdict.memberList);
+    out << "  bundle signature: " << bundleVerdictText(verdict) << "\n";
   }
   std::vector<SignatureLine> lines = signatureLines(verdict);
   for (size_t i = 0; i < verdict.packages.size(); ++i) {
@@ -246,6 +247,8 @@ void addInfoJson(const ScannedHeaders& scanned, const StreamVerdict& verdict, Js
     json->beginObject();
     addHeaderJson(scanned.header.isBundle ? scanned.header : verdict.bundle, json);
     addRefsJson("members", verdict.memberList, false, json);
+    json->key("signature");
+    addSignatureJson(bundleSignatureLine(verdict), json);
     json->endObject();
   } else {
     json->null();
@@ -356,6 +359,10 @@ class VerifyCommand {
       fileJson(path, verdict, lines, problems);
       return accepted;
     }
+    if (verdict.isBundle) {
+      context_.out << path << ": bundle " << printable(displayName(verdict.bundle)) << ": "
+                   << bundleVerdictText(verdict) << "\n";
+    }
     for (size_t i = 0; i < lines.size(); ++i) {
       std::string subject = path + ": " + printable(displayName(*lines[i].subject)) + ": ";
       context_.out << subject << lines[i].text << "\n";
@@ -384,6 +391,8 @@ class VerifyCommand {
       json_.endObject();
     }
     json_.endArray();
+    json_.key("bundle_signature");
+    if (verdict.isBundle) addSignatureJson(bundleSignatureLine(verdict), &json_); else json_.null();
     json_.key("problems").strings(problems);
     json_.endObject();
   }
