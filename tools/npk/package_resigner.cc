@@ -80,7 +80,9 @@ bool resignFile(const std::string& file, const PackageSigner& signer, std::strin
   uint32_t length = signer.hasEd25519Key() ? kFullSignatureSize : kLegacySignatureSize;
   std::vector<size_t> offsets;
   std::string out = withBlankSignatures(file, listing, signatures, length, &offsets);
-  if (out.size() - kFileHeaderSize > 0xFFFFFFFFull) {
+  // 64-bit on every CPU: on 32-bit ones the test would be always false.
+  uint64_t size = out.size();
+  if (size - kFileHeaderSize > 0xFFFFFFFFull) {
     *error = "the file would be larger than the file header can describe (4 GiB)";
     return false;
   }
