@@ -3,6 +3,8 @@
 #ifndef COMMIT_CHANGE_ACTION_H_
 #define COMMIT_CHANGE_ACTION_H_
 
+#include <stdint.h>
+
 #include <map>
 #include <string>
 
@@ -16,6 +18,11 @@ enum class ChangeKind {
 struct ChangeAction {
   ChangeKind kind = ChangeKind::Remove;
   std::string source;
+  // The device the source lies on, when known without asking the system:
+  // a staged file records the one of its staging directory, so that the
+  // commit need not stat every file again.
+  bool sourceDeviceKnown = false;
+  uint64_t sourceDevice = 0;
 };
 
 // Target path -> action, ascending byte-wise: a path sorts before the

@@ -32,6 +32,8 @@
 #include "commit/change_action.h"
 #include "commit/directories.h"
 #include "commit/file_system.h"
+#include "commit/staged_file.h"
+#include "commit/staging_places.h"
 
 // Where openStagedFile puts the staged file of `target`: for a non-zero
 // sizeHint, the nearest existing ancestor directory of the target when its
@@ -45,7 +47,7 @@ class ChangeSet {
   typedef Entries::const_iterator const_iterator;
 
   // `fs` must outlive the change set.
-  explicit ChangeSet(FileSystem& fs = FileSystem::real()) : fs_(fs) {}
+  explicit ChangeSet(FileSystem& fs = FileSystem::real()) : fs_(fs), places_(fs) {}
   ChangeSet(const ChangeSet&) = delete;
   ChangeSet& operator=(const ChangeSet&) = delete;
 
@@ -68,6 +70,10 @@ class ChangeSet {
   // in a failed state and errno tells why.
   std::ofstream& openStagedFile(std::ofstream& stream, const std::string& target, uint64_t sizeHint,
                                 unsigned mode);
+  // The same for a file written in large pieces: `file` gets the
+  // descriptor the creation returned (no second open); it is left not open
+  // when the file cannot be created, errno telling why.
+  void openStagedFile(StagedFile& file, const std::string& target, uint64_t sizeHint, unsigned mode);
 
   // Lookup and erasure of one target. find returns null when there is no
   // entry; the pointer lives until the entry changes. erase drops the entry
@@ -114,10 +120,11 @@ class ChangeSet {
  private:
   // Deletes the staged file of `action` if the change set owns it.
   void releaseSource(const ChangeAction& action);
-  // The directory a staged file of `target` goes to.
-  std::string stagingDirectory(const std::string& target, uint64_t sizeHint);
+  // Creates the staged file of `target` and records it; 0 or the error.
+  int createStaged(const std::string& target, uint64_t sizeHint, unsigned mode, int* fd);
 
   FileSystem& fs_;
+  StagingPlaces places_;
   Entries entries_;
 };
 

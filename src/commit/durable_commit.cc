@@ -26,11 +26,6 @@ std::string DurableCommit::copyBeside(const std::string& target) { return tempor
 
 void DurableCommit::run() {
   if (entries_.empty()) return;
-  for (const auto& entry : entries_) {
-    if (!isMove(entry.second.kind)) continue;
-    kept_.insert(entry.first);
-    kept_.insert(entry.second.source);
-  }
   journaled_ = writeJournal();
   copyAcrossFileSystems();
   markApplying();
@@ -44,11 +39,6 @@ void DurableCommit::run() {
 DurableCommit::Resumed DurableCommit::resume(bool applying) {
   resumed_ = true;
   journaled_ = true;
-  for (const auto& entry : entries_) {
-    if (!isMove(entry.second.kind)) continue;
-    kept_.insert(entry.first);
-    kept_.insert(entry.second.source);
-  }
   if (!applying) {
     for (const auto& entry : entries_) {
       if (isMove(entry.second.kind) && !fs_.exists(entry.second.source)) {
@@ -84,11 +74,17 @@ bool DurableCommit::writeJournal() {
   }
   // The staged files and the journal reach the disk before the journal
   // names them.
-  std::vector<std::string> flushed = {paths::kJournalTemporary};
-  for (const auto& entry : entries_) {
-    if (isMove(entry.second.kind)) flushed.push_back(entry.second.source);
+  std::set<uint64_t> flushed;
+  FileStatus journal;
+  if (fs_.status(paths::kJournalTemporary, &journal) == 0) {
+    flushDevice(journal.device, paths::kJournalTemporary, &flushed);
   }
-  flushDevicesOf(flushed);
+  for (const auto& entry : entries_) {
+    uint64_t device;
+    if (isMove(entry.second.kind) && sourceDevice(entry.second, &device)) {
+      flushDevice(device, entry.second.source, &flushed);
+    }
+  }
   if (int error = fs_.rename(paths::kJournalTemporary, paths::kJournal)) {
     printSystemError("journal", error);
     fs_.unlink(paths::kJournalTemporary);
@@ -104,12 +100,10 @@ void DurableCommit::copyAcrossFileSystems() {
     if (!isMove(entry.second.kind)) continue;
     const std::string& target = entry.first;
     std::string directory = parentDirectory(target);
-    makeDirectories(fs_, directory);
-    FileStatus source, parent;
-    if (fs_.status(entry.second.source, &source) != 0 || fs_.status(directory, &parent) != 0) {
-      continue;
-    }
-    if (source.device == parent.device) continue;
+    ensureDirectory(directory);
+    uint64_t source, parent;
+    if (!sourceDevice(entry.second, &source) || !directoryDevice(directory, &parent)) continue;
+    if (source == parent) continue;
     // A copy that fails here (a full flash) is tried again when its turn
     // comes, after the removals have freed room.
     std::string copy = copyBeside(target);
@@ -117,6 +111,7 @@ void DurableCommit::copyAcrossFileSystems() {
       fs_.unlink(copy);
       continue;
     }
+    copies_.insert(copy);
     copies.push_back(copy);
   }
   flushDevicesOf(copies);
@@ -136,6 +131,8 @@ void DurableCommit::applyRemovalsAndLinks() {
 }
 
 void DurableCommit::applyMoves() {
+  // The removals may have taken directories away.
+  madeDirectories_.clear();
   for (int databasePass = 0; databasePass < 2; ++databasePass) {
     for (const auto& entry : entries_) {
       if (!isMove(entry.second.kind) || isDatabaseTarget(entry.first) != (databasePass == 1)) continue;
@@ -145,9 +142,14 @@ void DurableCommit::applyMoves() {
 }
 
 void DurableCommit::flushTargets() {
-  std::vector<std::string> targets = {journalDirectory()};
-  for (const auto& entry : entries_) targets.push_back(parentDirectory(entry.first));
-  flushDevicesOf(targets);
+  std::set<uint64_t> flushed;
+  uint64_t device;
+  std::string directory = journalDirectory();
+  if (directoryDevice(directory, &device)) flushDevice(device, directory, &flushed);
+  for (const auto& entry : entries_) {
+    directory = parentDirectory(entry.first);
+    if (directoryDevice(directory, &device)) flushDevice(device, directory, &flushed);
+  }
 }
 
 void DurableCommit::deleteJournal() {
@@ -173,8 +175,55 @@ void removeEmptyStagingDirectory(FileSystem& fs) {
   if (fs.exists(paths::kStagingDir)) fs.removeDirectory(paths::kStagingDir);
 }
 
+void DurableCommit::ensureDirectory(const std::string& directory) {
+  if (madeDirectories_.count(directory)) return;
+  makeDirectories(fs_, directory);
+  madeDirectories_.insert(directory);
+}
+
+bool DurableCommit::directoryDevice(const std::string& directory, uint64_t* device) {
+  auto known = directoryDevices_.find(directory);
+  if (known != directoryDevices_.end()) {
+    *device = known->second;
+    return true;
+  }
+  FileStatus status;
+  if (fs_.status(directory, &status) != 0) return false;
+  directoryDevices_[directory] = status.device;
+  *device = status.device;
+  return true;
+}
+
+bool DurableCommit::sourceDevice(const ChangeAction& action, uint64_t* device) {
+  if (action.sourceDeviceKnown) {
+    *device = action.sourceDevice;
+    return true;
+  }
+  FileStatus status;
+  if (fs_.status(action.source, &status) != 0) return false;
+  *device = status.device;
+  return true;
+}
+
+std::set<std::string> DurableCommit::keptNamesIn(const std::string& directory) const {
+  std::set<std::string> names;
+  auto keep = [&](const std::string& path) {
+    if (path.size() > directory.size() + 1 && path.compare(0, directory.size(), directory) == 0 &&
+        path[directory.size()] == '/' && path.find('/', directory.size() + 1) == std::string::npos) {
+      names.insert(path.substr(directory.size() + 1));
+    }
+  };
+  for (const auto& entry : entries_) {
+    if (!isMove(entry.second.kind)) continue;
+    keep(entry.first);
+    keep(entry.second.source);
+  }
+  return names;
+}
+
 void DurableCommit::applyRemoval(const std::string& target) {
   int error = fs_.unlink(target);
+  if (error == 0) madeDirectories_.clear();
   if (error != EISDIR) return;
   std::vector<std::string> names;
   if (int listError = fs_.listDirectory(target, &names)) {
@@ -184,16 +233,16 @@ void DurableCommit::applyRemoval(const std::string& target) {
   }
   std::string directory = target;
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  std::set<std::string> kept = keptNamesIn(directory);
   // Hidden entries and subdirectories stay, and with them the directory.
   for (const std::string& name : names) {
-    std::string path = directory + "/" + name;
-    if (!name.empty() && name[0] != '.' && !kept_.count(path)) fs_.unlink(path);
+    if (!name.empty() && name[0] != '.' && !kept.count(name)) fs_.unlink(directory + "/" + name);
   }
-  fs_.removeDirectory(target);
+  if (fs_.removeDirectory(target) == 0) madeDirectories_.clear();
 }
 
 void DurableCommit::applySymlink(const std::string& target, const std::string& text) {
-  makeDirectories(fs_, parentDirectory(target));
+  ensureDirectory(parentDirectory(target));
   std::string present;
   if (fs_.readLink(target, &present) == 0 && present == text) return;
   // Made beside the target and renamed over it: the target is never
@@ -214,9 +263,10 @@ void DurableCommit::applySymlink(const std::string& target, const std::string& t
 }
 
 void DurableCommit::applyMove(const std::string& target, const std::string& source) {
-  makeDirectories(fs_, parentDirectory(target));
+  ensureDirectory(parentDirectory(target));
   std::string copy = copyBeside(target);
-  if (fs_.exists(copy)) {
+  // A fresh commit knows the copies it made; a resumed one looks.
+  if (resumed_ ? fs_.exists(copy) : copies_.count(copy) != 0) {
     if (int error = fs_.rename(copy, target)) printSystemError("rename", error);
     return;
   }
@@ -250,8 +300,11 @@ void DurableCommit::flushDevicesOf(const std::vector<std::string>& paths) {
   std::set<uint64_t> flushed;
   for (const std::string& path : paths) {
     FileStatus status;
-    if (fs_.status(path, &status) != 0) continue;
-    if (!flushed.insert(status.device).second) continue;
-    if (int error = fs_.flushFileSystem(path)) printSystemError("syncfs", error);
+    if (fs_.status(path, &status) == 0) flushDevice(status.device, path, &flushed);
   }
+}
+
+void DurableCommit::flushDevice(uint64_t device, const std::string& path, std::set<uint64_t>* flushed) {
+  if (!flushed->insert(device).second) return;
+  if (int error = fs_.flushFileSystem(path)) printSystemError("syncfs", error);
 }

@@ -29,6 +29,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,10 +71,20 @@ class DurableCommit {
   void deleteJournal();
 
   void applyRemoval(const std::string& target);
+  // makeDirectories, once per directory between two removals.
+  void ensureDirectory(const std::string& directory);
+  // Device of an existing directory (stat once per directory); false when
+  // stat fails.
+  bool directoryDevice(const std::string& directory, uint64_t* device);
+  // Device of a move's source: recorded when it was staged, else stat.
+  bool sourceDevice(const ChangeAction& action, uint64_t* device);
+  // Names in `directory` that the commit's moves take from or bring to it.
+  std::set<std::string> keptNamesIn(const std::string& directory) const;
   void applySymlink(const std::string& target, const std::string& text);
   void applyMove(const std::string& target, const std::string& source);
   bool copyToTarget(const std::string& source, const std::string& target);
   void flushDevicesOf(const std::vector<std::string>& paths);
+  void flushDevice(uint64_t device, const std::string& path, std::set<uint64_t>* flushed);
   void abandon();
 
   FileSystem& fs_;
@@ -81,7 +92,9 @@ class DurableCommit {
   bool progress_;
   bool resumed_ = false;
   bool journaled_ = false;
-  std::set<std::string> kept_;  // sources and targets of moves
+  std::set<std::string> madeDirectories_;           // known to exist
+  std::map<std::string, uint64_t> directoryDevices_;  // stat of target directories
+  std::set<std::string> copies_;                     // made beside targets by this run
 };
 
 // Removes the staging directory of the database when nothing is left in

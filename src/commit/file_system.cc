@@ -58,6 +58,8 @@ class RealFileSystem : public FileSystem {
   }
   int listDirectory(const std::string& path, std::vector<std::string>* names) override;
   int createTemporaryFile(const std::string& directory, std::string* path) override;
+  int openTemporaryFile(const std::string& directory, unsigned mode, std::string* path,
+                        int* fd) override;
   int flushFileSystem(const std::string& path) override;
   int copyFile(const std::string& source, const std::string& target, bool spinner) override {
     return copyWithSpinner(source, target, spinner);
@@ -138,6 +140,18 @@ int RealFileSystem::createTemporaryFile(const std::string& directory, std::strin
   return 0;
 }
 
+int RealFileSystem::openTemporaryFile(const std::string& directory, unsigned mode,
+                                      std::string* path, int* fd) {
+  std::string name = directory + "/tmpXXXXXX";
+  Descriptor file(mkostemp(&name[0], O_CLOEXEC));
+  if (!file.valid()) return errno;
+  // A failure leaves mkstemp's bits, as a failed chmod of the path would.
+  if (mode != 0) fchmod(file.get(), static_cast<mode_t>(mode));
+  *path = name;
+  *fd = file.release();
+  return 0;
+}
+
 int RealFileSystem::flushFileSystem(const std::string& path) {
   Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return errno;
@@ -169,6 +183,15 @@ int replaceFile(FileSystem& fs, const std::string& path, const std::string& cont
 void removeStaleReplacement(FileSystem& fs, const std::string& path) {
   std::string temporary = temporaryBeside(path);
   if (fs.exists(temporary)) fs.unlink(temporary);
+}
+
+int FileSystem::openTemporaryFile(const std::string& directory, unsigned mode, std::string* path,
+                                  int* fd) {
+  *fd = -1;
+  if (int error = createTemporaryFile(directory, path)) return error;
+  if (mode != 0) changeMode(*path, mode);
+  *fd = open(path->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return 0;
 }
 
 FileSystem& FileSystem::real() {

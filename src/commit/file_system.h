@@ -58,6 +58,12 @@ class FileSystem {
   // owner read and write permission and closed. On success *path holds
   // its name.
   virtual int createTemporaryFile(const std::string& directory, std::string* path) = 0;
+  // As createTemporaryFile, with the permission bits set to `mode` unless
+  // it is 0, the file left open for writing: *fd is the caller's. The
+  // default goes through createTemporaryFile and changeMode and opens the
+  // file again; the real one keeps mkstemp's descriptor.
+  virtual int openTemporaryFile(const std::string& directory, unsigned mode, std::string* path,
+                                int* fd);
   // Writes the cached data of the file system that holds `path` to its
   // device (syncfs).
   virtual int flushFileSystem(const std::string& path) = 0;

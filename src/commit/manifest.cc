@@ -66,8 +66,25 @@ std::string manifestLine(const std::string& target, const ChangeAction& action) 
 }
 
 std::string manifestText(const ChangeEntries& entries) {
+  // Sized first: a journal of many files must not sit in memory twice
+  // over while the text grows.
+  size_t length = 0;
+  for (const auto& entry : entries) {
+    length += 2 + entry.first.size() + 1;
+    if (entry.second.kind != ChangeKind::Remove) length += entry.second.source.size() + 1;
+  }
   std::string text;
-  for (const auto& entry : entries) text += manifestLine(entry.first, entry.second);
+  text.reserve(length);
+  for (const auto& entry : entries) {
+    const ChangeAction& action = entry.second;
+    text += action.kind == ChangeKind::Remove ? "U " : action.kind == ChangeKind::Symlink ? "L " : "M ";
+    text += entry.first;
+    if (action.kind != ChangeKind::Remove) {
+      text += ' ';
+      text += action.source;
+    }
+    text += '\n';
+  }
   return text;
 }
 

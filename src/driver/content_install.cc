@@ -32,7 +32,9 @@ const char kBootImageVariable[] = "bootimage";
 const PackageVersion kLastConvertingMajor = 6;
 const uint32_t kAllAllowances = 0xFFFFFFFF;
 const size_t kImageStep = 4096;
-const size_t kCopyPiece = 16384;
+// File data goes to the staged file in pieces this large: one write for
+// most files, few for the rest.
+const size_t kCopyPiece = 65536;
 const size_t kProgressClearWidth = 78;
 
 bool bootImageVariableSet() { return getenv(kBootImageVariable) != nullptr; }
@@ -183,7 +185,7 @@ void stageInstallMarkers(const Package& package, ChangeSet& changes) {
 // Copies the current entry's data into `out`; false after a reported
 // failure.
 bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWalker& walker,
-                   std::ofstream& out) {
+                   StagedFile& out) {
   char piece[kCopyPiece];
   while (walker.dataUnread() > 0) {
     size_t n = std::min<size_t>(walker.dataUnread(), sizeof piece);
@@ -191,7 +193,7 @@ bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWal
       reportBrokenPackage(package);
       return false;
     }
-    if (!out.write(piece, static_cast<std::streamsize>(n))) {
+    if (!out.write(piece, n)) {
       reportCreateFailure(package, entry.path);
       return false;
     }
@@ -233,16 +235,15 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
     reportBrokenPackage(package);
     return false;
   }
-  std::ofstream out;
+  StagedFile out;
   changes.openStagedFile(out, target, entry.dataLength, entry.mode & 07777);
-  if (!out.is_open() || !out.good()) {
+  if (!out.isOpen()) {
     reportCreateFailure(package, entry.path);
     return false;
   }
   package.files.insert(target);
   if (!copyEntryData(package, entry, walker, out)) return false;
-  out.close();
-  if (out.fail()) {
+  if (!out.close()) {
     reportCreateFailure(package, entry.path);
     return false;
   }

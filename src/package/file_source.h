@@ -33,7 +33,7 @@ class FileSource : public std::streambuf {
 
   int fd_ = -1;
   bool owned_ = false;
-  char buffer_[16384];
+  char buffer_[65536];  // one read(2) of a pipe holds at most this much by default
 };
 
 #endif  // PACKAGE_FILE_SOURCE_H_

@@ -26,6 +26,12 @@ class Descriptor {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Hands the descriptor over to the caller.
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes on purpose: 0, or the error of close.
   int close() {
     int result = ::close(fd_);

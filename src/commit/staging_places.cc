@@ -1,0 +1,130 @@
+#include "commit/staging_places.h"
+
+#include <errno.h>
+#include <limits.h>
+
+#include "commit/commit_paths.h"
+#include "commit/directories.h"
+
+namespace {
+
+// Room a staged file must leave on its file system beyond its own size.
+const uint64_t kStagingReserve = 65536;
+// What a file may take beyond its size on any file system the installer
+// meets: its last block, and one block of the file system's own records.
+const uint64_t kChargedSlack = 2 * 65536;
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+uint64_t freeBytes(const FileSystemStats& stats) {
+  if (stats.blockSize != 0 && stats.freeBlocks > UINT64_MAX / stats.blockSize) return UINT64_MAX;
+  return stats.freeBlocks * stats.blockSize;
+}
+
+bool isBelowFlash(const std::string& directory) {
+  static const std::string flash = "/flash";
+  return directory.compare(0, flash.size(), flash) == 0 &&
+         (directory.size() == flash.size() || directory[flash.size()] == '/');
+}
+
+}  // namespace
+
+bool StagingPlaces::ask(const std::string& directory, Space* space) {
+  FileSystemStats stats;
+  // The system refuses longer paths anyway; asking costs time only.
+  if (directory.size() >= PATH_MAX || fs_.fileSystemStats(directory, &stats) != 0) return false;
+  space->freeBytes = freeBytes(stats);
+  space->chargedBefore = charged_;
+  return true;
+}
+
+std::string StagingPlaces::answeringDirectory(const std::string& parent, Space** space) {
+  auto known = answering_.find(parent);
+  if (known != answering_.end()) {
+    *space = known->second.empty() ? nullptr : &spaces_[known->second];
+    return known->second;
+  }
+  // One string shortened in place: the walk costs the path's length once.
+  std::string directory = parent;
+  std::string found;
+  for (;;) {
+    auto asked = spaces_.find(directory);
+    if (asked != spaces_.end()) {
+      found = directory;
+      break;
+    }
+    Space fresh;
+    if (ask(directory, &fresh)) {
+      spaces_[directory] = fresh;
+      found = directory;
+      break;
+    }
+    if (directory == "/" || directory == ".") break;
+    becomeParentDirectory(directory);
+  }
+  answering_[parent] = found;
+  *space = found.empty() ? nullptr : &spaces_[found];
+  return found;
+}
+
+bool StagingPlaces::hasRoom(const std::string& directory, Space* space, uint64_t needed) {
+  uint64_t since = charged_ - space->chargedBefore;
+  if (space->freeBytes >= since && space->freeBytes - since > needed) return true;
+  return ask(directory, space) && space->freeBytes > needed;
+}
+
+std::string StagingPlaces::choose(const std::string& target, uint64_t sizeHint) {
+  // A size of 0 says nothing about the room needed: such a file goes to
+  // "/ram" (or "/tmp" on a system without it), never next to its target.
+  if (sizeHint == 0) {
+    return directoryStatus(paths::kRamDir).isDirectory ? paths::kRamDir : paths::kTmpDir;
+  }
+  Space* space = nullptr;
+  std::string directory = answeringDirectory(parentDirectory(target), &space);
+  bool room = space != nullptr && hasRoom(directory, space, saturatingAdd(sizeHint, kStagingReserve));
+  charged_ = saturatingAdd(charged_, saturatingAdd(sizeHint, kChargedSlack));
+  return room ? directory : paths::kRamDir;
+}
+
+const StagingPlaces::Directory& StagingPlaces::directoryStatus(const std::string& path) {
+  auto known = directories_.find(path);
+  if (known != directories_.end()) return known->second;
+  Directory& directory = directories_[path];
+  FileStatus status;
+  if (fs_.status(path, &status) == 0) {
+    directory.exists = true;
+    directory.isDirectory = status.isDirectory;
+    directory.device = status.device;
+  }
+  return directory;
+}
+
+StagingPlaces::Place StagingPlaces::place(const std::string& target, uint64_t sizeHint) {
+  Place place;
+  place.directory = choose(target, sizeHint);
+  const Directory& chosen = directoryStatus(place.directory);
+  place.deviceKnown = chosen.exists;
+  place.device = chosen.device;
+  if (!isBelowFlash(place.directory)) return place;
+  // On the database's file system every staged file waits in one hidden
+  // directory, where the next run finds what a cut run left.
+  const Directory& database = directoryStatus(paths::kDatabaseRoot);
+  if (!chosen.exists || !database.exists || !chosen.isDirectory || chosen.device != database.device) {
+    return place;
+  }
+  if (!stagingDirMade_) {
+    int error = fs_.makeDirectory(paths::kStagingDir, 0700);
+    if (error != 0 && error != EEXIST) return place;
+    stagingDirMade_ = true;
+  }
+  place.directory = paths::kStagingDir;
+  return place;
+}
+
+void StagingPlaces::forget() {
+  answering_.clear();
+  spaces_.clear();
+  directories_.clear();
+  charged_ = 0;
+  stagingDirMade_ = false;
+}

@@ -1,0 +1,72 @@
+// Where the staged files of one change set go, decided as
+// chooseStagingDirectory decides but without asking the system once per
+// file: the nearest existing ancestor of each directory, the free space of
+// each file system (a running count of what the run has staged there since
+// it was asked) and the device of each staging directory are kept until
+// forget(). Nothing creates target directories while files are staged, so
+// what was missing stays missing. The count errs on the safe side: every
+// file staged anywhere is charged to every file system, whole blocks and
+// one more; when it says there is no room the file system is asked again,
+// so that a file goes to "/ram" only when the system says so.
+#ifndef COMMIT_STAGING_PLACES_H_
+#define COMMIT_STAGING_PLACES_H_
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+
+#include "commit/file_system.h"
+
+class StagingPlaces {
+ public:
+  struct Place {
+    std::string directory;
+    bool deviceKnown = false;
+    uint64_t device = 0;
+  };
+
+  // `fs` must outlive the object.
+  explicit StagingPlaces(FileSystem& fs) : fs_(fs) {}
+  StagingPlaces(const StagingPlaces&) = delete;
+  StagingPlaces& operator=(const StagingPlaces&) = delete;
+
+  // chooseStagingDirectory's choice for `target`; a file of `sizeHint`
+  // bytes is counted against the chosen directory's file system.
+  std::string choose(const std::string& target, uint64_t sizeHint);
+  // The directory a staged file of `target` is created in: the choice, or
+  // on the database's file system its hidden staging directory (made
+  // here); with the device of that directory when stat could tell it.
+  Place place(const std::string& target, uint64_t sizeHint);
+  // Drops everything known: after a commit or a cancel, directories and
+  // free space are not what they were.
+  void forget();
+
+ private:
+  // What statfs said, and the run's charged total at that moment.
+  struct Space {
+    uint64_t freeBytes = 0;
+    uint64_t chargedBefore = 0;
+  };
+  struct Directory {
+    bool exists = false;
+    bool isDirectory = false;
+    uint64_t device = 0;
+  };
+
+  // The nearest ancestor of `parent` (itself included) whose file-system
+  // statistics can be had, or "" when none; its free space in *space.
+  std::string answeringDirectory(const std::string& parent, Space** space);
+  bool hasRoom(const std::string& directory, Space* space, uint64_t needed);
+  bool ask(const std::string& directory, Space* space);
+  const Directory& directoryStatus(const std::string& path);
+
+  FileSystem& fs_;
+  std::map<std::string, std::string> answering_;  // parent directory -> answering one
+  std::map<std::string, Space> spaces_;           // answering directory -> its free space
+  std::map<std::string, Directory> directories_;  // stat of staging directories
+  uint64_t charged_ = 0;  // bytes staged since the start or forget()
+  bool stagingDirMade_ = false;
+};
+
+#endif  // COMMIT_STAGING_PLACES_H_
