@@ -131,6 +131,30 @@ TEST_F(StreamModeTest, ImagePackagesKeepTheStreamAsTheirImage) {
   EXPECT_EQ("kernel 7.1\nrouting 7.1\n", installed());
 }
 
+// The copy is held back until the header shows whether an image follows;
+// a large part the installer passes over before the image must still end
+// up in the kept file, byte for byte, from a pipe as from a file.
+TEST_F(StreamModeTest, AnImageAfterALargeUnknownPartIsKeptWhole) {
+  PackageSpec routing = packageSpec("routing", kV1);
+  routing.withFileTree = false;
+  std::string passedOver(3 * 1024 * 1024 + 123, '\0');
+  for (size_t i = 0; i < passedOver.size(); ++i) passedOver[i] = static_cast<char>(i * 7 + i / 977);
+  PackageWriter writer;
+  writer.addSha256Marker();
+  writer.addDescription(routing.info);
+  writer.addPart(12, passedOver);
+  writer.addPart(kPartSquashfsImage, std::string(300000, 'q'));
+  writer.addSignature(132, [](const PackageDigest& digest) { return signatureFor(digest, false); });
+  std::string bytes = writer.bytes();
+  for (bool fromFile : {false, true}) {
+    RouterRoot fresh;
+    ProgramRun run = installInto(fresh, bytes, fromFile);
+    ASSERT_EQ(0, run.status) << run.output << run.errors;
+    EXPECT_TRUE(bytes == fresh.read("/flash/var/pdb/routing/image")) << "from a file: " << fromFile;
+    EXPECT_FALSE(fresh.exists(kStreamCopy));
+  }
+}
+
 // A package that is already installed is not installed again: its kept
 // image must stay as it was, even when the file offered carries a bad
 // signature, whose content the refusal never reads.

@@ -13,6 +13,7 @@
 #include <streambuf>
 
 #include "console/console.h"
+#include "driver/stream_copy.h"
 #include "commit/change_set.h"
 #include "package/file_source.h"
 #include "package/package_reader.h"
@@ -215,86 +216,6 @@ class BundleInstall {
   std::set<std::string> carriedMembers_;
 };
 
-// The copy of the stream in the hidden staging directory of the database
-// (never read as a package entry, deleted by the next run when a cut run
-// leaves it): a write-through
-// buffer over its descriptor that remembers whether every byte reached the
-// file. The file is deleted when the object goes away, unless the commit
-// has moved it into place by then; the database root never keeps it.
-class StreamCopy : public std::streambuf {
- public:
-  StreamCopy() = default;
-  ~StreamCopy() override {
-    closeFile();
-    if (created_) unlink(paths::kStreamImage);
-  }
-  StreamCopy(const StreamCopy&) = delete;
-  StreamCopy& operator=(const StreamCopy&) = delete;
-
-  bool create() {
-    mkdir(paths::kStagingDir, 0700);
-    fd_ = open(paths::kStreamImage, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
-    created_ = fd_ >= 0;
-    return created_;
-  }
-  // Closes the file; true when all that was written is in it.
-  bool finish() {
-    closeFile();
-    return !failed_;
-  }
-
- protected:
-  std::streamsize xsputn(const char* bytes, std::streamsize n) override {
-    return writeAll(bytes, static_cast<size_t>(n)) ? n : 0;
-  }
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    char byte = traits_type::to_char_type(c);
-    return writeAll(&byte, 1) ? c : traits_type::eof();
-  }
-
- private:
-  // The copy of an unverified stream must not fill the flash: every MiB
-  // it checks that its file system keeps the staging reserve, and stops
-  // (as when the disk is full) when it would not.
-  bool roomLeft() {
-    struct statfs stats;
-    if (fstatfs(fd_, &stats) != 0) return true;
-    uint64_t freeBytes = static_cast<uint64_t>(stats.f_bfree) * static_cast<uint64_t>(stats.f_bsize);
-    return freeBytes >= kStagingReserve + kRoomCheckInterval;
-  }
-
-  bool writeAll(const char* bytes, size_t n) {
-    if (sinceRoomCheck_ + n > kRoomCheckInterval) {
-      sinceRoomCheck_ = 0;
-      if (!roomLeft()) failed_ = true;
-    }
-    sinceRoomCheck_ += n;
-    while (n > 0 && !failed_) {
-      ssize_t wrote = write(fd_, bytes, n);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) {
-        failed_ = true;
-        break;
-      }
-      bytes += wrote;
-      n -= static_cast<size_t>(wrote);
-    }
-    return !failed_;
-  }
-  void closeFile() {
-    if (fd_ >= 0 && close(fd_) != 0) failed_ = true;
-    fd_ = -1;
-  }
-
-  static const uint64_t kRoomCheckInterval = 1u << 20;
-
-  int fd_ = -1;
-  bool created_ = false;
-  bool failed_ = false;
-  uint64_t sinceRoomCheck_ = 0;
-};
-
 void reportImageNotCreated() {
   fputs("ERROR: could not open image\n", stdout);
   fflush(stdout);
@@ -319,11 +240,15 @@ void stagePackagesChanged(ChangeSet& changes) {
 
 }  // namespace
 
-int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsigned options,
-                  const StateMap& stateMap, std::streambuf* copyTarget, std::string* dbDirOut,
-                  bool* bootOut, const CheckedSignatures* checked) {
+namespace {
+
+int installWatchedStream(PackageDb& db, std::streambuf& input, ChangeSet& changes,
+                         unsigned options, const StateMap& stateMap, std::streambuf* copyTarget,
+                         PartWatcher* watcher, std::string* dbDirOut, bool* bootOut,
+                         const CheckedSignatures* checked) {
   PackageReader reader(&input, true, copyTarget);
   reader.wantedTypes.assign(std::begin(kStreamWantedTypes), std::end(kStreamWantedTypes));
+  reader.partWatcher = watcher;
   reader.nextPart();
   if (reader.currentType() != kPartBundleHeader) {
     SignatureKnown signature = SignatureKnown::kNotYet;
@@ -335,19 +260,33 @@ int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsi
   return BundleInstall(db, reader, changes, options, stateMap, checked).run(dbDirOut, bootOut);
 }
 
+}  // namespace
+
+int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsigned options,
+                  const StateMap& stateMap, std::streambuf* copyTarget, std::string* dbDirOut,
+                  bool* bootOut, const CheckedSignatures* checked) {
+  return installWatchedStream(db, input, changes, options, stateMap, copyTarget, nullptr,
+                              dbDirOut, bootOut, checked);
+}
+
 int runStreamMode(PackageDb& db, ChangeSet& changes, unsigned options) {
-  StreamCopy copy;
+  // Created before anything is read, so that a copy that cannot be made
+  // fails the run before it has done or said anything; it is written only
+  // when the stream turns out to carry the image it keeps.
+  mkdir(paths::kStagingDir, 0700);
+  StreamCopy copy(paths::kStreamImage, kStagingReserve);
   if (!copy.create()) {
     reportImageNotCreated();
     return -1;
   }
+  KeptImageWatch watch(copy);
   std::string dbDir;
   bool bootImage = false;
   FileSource input;
   input.attach(STDIN_FILENO);
-  int result =
-      installStream(db, input, changes, options, StateMap(), &copy, &dbDir, &bootImage);
-  bool copied = copy.finish();
+  int result = installWatchedStream(db, input, changes, options, StateMap(), &copy, &watch,
+                                    &dbDir, &bootImage, nullptr);
+  bool copied = copy.finish() && copy.kept();
   // A kept image that lost bytes could never be mounted: the run fails as
   // when the copy cannot be made at all.
   if (result == kStreamInstalled && !dbDir.empty() && !copied) {

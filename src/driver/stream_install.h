@@ -58,7 +58,9 @@ int installStream(PackageDb& db, std::streambuf& input, ChangeSet& changes, unsi
 // kept image (or "/flash/bootimage" for the boot image), applies the change
 // set with the marker "/flash/PCKGS_CHANGED" on success or cancels it on
 // failure, and writes the post-install log. The copy never stays in the
-// database root, where it would read as a package entry. Returns the exit
+// database root, where it would read as a package entry. The copy is
+// created before anything is read but written only when the header shows
+// that an image it keeps follows (see StreamCopy). Returns the exit
 // status: the installStream result, or -1 (after "ERROR: could not open
 // image" on standard output) when the copy cannot be created or, when it
 // is to be kept, written in full.

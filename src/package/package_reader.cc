@@ -268,7 +268,10 @@ int PackageReader::nextPart() {
     bool skipped = true;
     while ((skipped = buffer_->skipRest()) && buffer_->beginPart(&type)) {
       currentType_ = type;
-      if (isWanted(type)) return type;
+      if (isWanted(type)) {
+        if (partWatcher) partWatcher->wantedPartBegun(type);
+        return type;
+      }
       ++partsPassedOver_;
     }
     endedCleanly_ = skipped && buffer_->headerBytesAtEnd() == 0;

@@ -148,6 +148,14 @@ class PartStreamBuf : public std::streambuf {
   uint8_t bundleDigest_[32] = {};
 };
 
+// Told of each wanted part the reader stops at, in stream order, before
+// the part's content is read. Not owned by the reader.
+class PartWatcher {
+ public:
+  virtual ~PartWatcher() = default;
+  virtual void wantedPartBegun(int type) = 0;
+};
+
 class PackageReader : public std::istream {
  public:
   // Reads the file header from `source` (never digested). `source` and
@@ -166,6 +174,8 @@ class PackageReader : public std::istream {
   // Part types at which nextPart stops, filled before the first nextPart.
   // Empty: nextPart skips every part to the end.
   std::vector<int> wantedTypes;
+  // Told of every part nextPart stops at; null for none.
+  PartWatcher* partWatcher = nullptr;
 
   // Skips to the next wanted part and returns its type, or -1 at the end
   // of the file or on truncation (then the stream is failed). Returns -1 at

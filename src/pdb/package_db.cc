@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <set>
 #include <sstream>
 #include <streambuf>
 
@@ -85,30 +86,73 @@ std::string cleanedName(const std::string& name) {
   return cleaned;
 }
 
+// The names a directory holds, listed once so that only the files present
+// are opened: most entries lack most of the optional files. A directory
+// that cannot be listed for another reason has every name tried.
+class PresentNames {
+ public:
+  PresentNames() = default;
+  explicit PresentNames(const std::string& dir) {
+    DirectoryReader reader(dir);
+    if (!reader.isOpen()) {
+      // No directory there: no file below it could be opened either.
+      listed_ = errno == ENOENT || errno == ENOTDIR;
+      return;
+    }
+    std::string name;
+    while (reader.next(&name)) names_.insert(name);
+    listed_ = reader.error() == 0;
+  }
+  bool mayHold(const std::string& name) const { return !listed_ || names_.count(name) != 0; }
+
+ private:
+  bool listed_ = false;
+  std::set<std::string> names_;
+};
+
+// One entry directory and what it holds.
+struct EntryFiles {
+  explicit EntryFiles(const std::string& path) : dir(path), present(path) {}
+  FileRead read(const char* name, size_t limit, std::string* content) const {
+    content->clear();
+    if (!present.mayHold(name)) return FileRead::kMissing;
+    return readRegularFile(dir + name, limit, content);
+  }
+  bool refList(const char* name, std::vector<PackageRef>* list, bool withPriority) const {
+    return !present.mayHold(name) || readRefList(dir + name, list, withPriority);
+  }
+  std::string firstWordOf(const char* name) const {
+    return present.mayHold(name) ? firstWord(dir + name) : std::string();
+  }
+
+  std::string dir;
+  PresentNames present;
+};
+
 // Descriptive files of an entry that no image described. A missing or
 // malformed version file, or a malformed list, schedules the record's
 // removal; a missing list is an empty one.
-void loadDescription(Package& package, const std::string& dir) {
+void loadDescription(Package& package, const EntryFiles& entry) {
   std::string version;
-  readWhole(dir + "version", kSmallFileLimit, &version);
+  entry.read("version", kSmallFileLimit, &version);
   std::istringstream versionFile(version);
   if (!readUnsigned(versionFile, &package.version) ||
       !readUnsigned(versionFile, &package.buildTime)) {
     package.action = kActionUninstall;
   }
-  if (!readRefList(dir + "deps", &package.depends, false)) package.action = kActionUninstall;
-  if (!readRefList(dir + "provides", &package.provides, true)) package.action = kActionUninstall;
-  if (!readRefList(dir + "conflicts", &package.conflicts, false)) {
+  if (!entry.refList("deps", &package.depends, false)) package.action = kActionUninstall;
+  if (!entry.refList("provides", &package.provides, true)) package.action = kActionUninstall;
+  if (!entry.refList("conflicts", &package.conflicts, false)) {
     package.action = kActionUninstall;
   }
   // Its bundle is gone: a loaded bundle image would have described it.
-  std::string bundleName = firstWord(dir + "bundle");
+  std::string bundleName = entry.firstWordOf("bundle");
   if (!bundleName.empty()) {
     package.bundle = PackageRef(bundleName, 0, 0, 0);
     package.action = kActionUninstall;
   }
   std::string files;
-  FileRead filesRead = readRegularFile(dir + "files", kDatabaseFileLimit, &files);
+  FileRead filesRead = entry.read("files", kDatabaseFileLimit, &files);
   package.isBundle = filesRead == FileRead::kMissing;
   if (filesRead == FileRead::kTooLong) {
     package.action = kActionUninstall;
@@ -122,10 +166,10 @@ void loadDescription(Package& package, const std::string& dir) {
   }
 }
 
-void loadEnabledState(Package& package, const std::string& dir) {
+void loadEnabledState(Package& package, const EntryFiles& entry) {
   package.userChoice = false;
   std::string disabled;
-  if (readRegularFile(dir + "disabled", kSmallFileLimit, &disabled) != FileRead::kMissing) {
+  if (entry.read("disabled", kSmallFileLimit, &disabled) != FileRead::kMissing) {
     package.disabled = true;
     std::istringstream disabledFile(disabled);
     std::string firstLine;
@@ -135,13 +179,16 @@ void loadEnabledState(Package& package, const std::string& dir) {
   }
   package.disabled = false;
   std::string enabled;
-  if (readRegularFile(dir + "enabled", kSmallFileLimit, &enabled) != FileRead::kMissing) {
+  if (entry.read("enabled", kSmallFileLimit, &enabled) != FileRead::kMissing) {
     package.userChoice = true;
   }
 }
 
-void loadSchedule(Package& package) {
-  std::string path = std::string(paths::kScheduleRoot) + cleanedName(package.name) + "/schedule";
+void loadSchedule(Package& package, const PresentNames& scheduled) {
+  std::string cleaned = cleanedName(package.name);
+  // A name with nothing left names the file "schedule" in the root itself.
+  if (!scheduled.mayHold(cleaned.empty() ? "schedule" : cleaned)) return;
+  std::string path = std::string(paths::kScheduleRoot) + cleaned + "/schedule";
   std::string word = firstWord(path);
   if (word == actionWord(kActionUninstall)) {
     package.action = kActionUninstall;
@@ -153,6 +200,8 @@ void loadSchedule(Package& package) {
     package.userChoice = true;
   }
 }
+
+void loadPackageState(Package& package, const PresentNames& scheduled);
 
 PackageDb* makeActiveDatabase() {
   PackageDb* database = new PackageDb();
@@ -199,23 +248,34 @@ bool PackageDb::openRepository(bool quietConsole, const std::string& systemArchi
 int PackageDb::loadEntriesWithoutImage() {
   DirectoryReader entries(paths::kDatabaseRoot);
   if (!entries.isOpen()) return errno;
-  for (Package* package : packages) package->loadState();
+  const PresentNames scheduled(paths::kScheduleRoot);
+  std::set<std::string> loaded;
+  for (Package* package : packages) {
+    loadPackageState(*package, scheduled);
+    loaded.insert(package->name);
+  }
   std::string entryName;
   while (entries.next(&entryName)) {
-    if (!isEntryName(entryName) || indexOf(entryName) >= 0) continue;
+    if (!isEntryName(entryName) || !loaded.insert(entryName).second) continue;
     std::unique_ptr<Package> package(new Package(entryName));
-    package->loadState();
+    loadPackageState(*package, scheduled);
     packages.push_back(package.release());
   }
   return entries.error();
 }
 
-void Package::loadState() {
-  const std::string dir = databaseEntryDir(name);
-  if (version == 0) loadDescription(*this, dir);
-  loadEnabledState(*this, dir);
-  if (!isAllOnes()) loadSchedule(*this);
+namespace {
+
+void loadPackageState(Package& package, const PresentNames& scheduled) {
+  const EntryFiles entry(databaseEntryDir(package.name));
+  if (package.version == 0) loadDescription(package, entry);
+  loadEnabledState(package, entry);
+  if (!package.isAllOnes()) loadSchedule(package, scheduled);
 }
+
+}  // namespace
+
+void Package::loadState() { loadPackageState(*this, PresentNames()); }
 
 bool readRefList(const std::string& path, std::vector<PackageRef>* list, bool withPriority) {
   std::string content;

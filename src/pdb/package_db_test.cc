@@ -217,6 +217,22 @@ TEST_F(RepositoryLoadTest, ScheduleFileUnderTheCleanedName) {
             sortedLines(load().value));
 }
 
+// Only the files an entry's directory lists are opened; what is read must
+// not change with that: a name that cleans to nothing reads the schedule
+// file in the schedule root itself, and a missing schedule root reads none.
+TEST_F(RepositoryLoadTest, FilesPresentAreReadWhateverElseIsMissing) {
+  entry("_", "version", "1 2\n");
+  entry("_", "files", "");
+  put("/ram/pdb/schedule", "uninstall\n");
+  entry("lean", "version", "3 4\n");
+  entry("lean", "files", "flash/a\n");
+  entry("lean", "deps", "_ 1 2\n");
+  EXPECT_EQ(sortedLines("x86\n"
+                        "_ v1 t2 a1 enabled auto\n"
+                        "lean v3 t4 a0 enabled auto dep:_/1/2/0 /flash/a\n"),
+            sortedLines(load().value));
+}
+
 TEST_F(RepositoryLoadTest, AllOnesRecordsReadNoSchedule) {
   entry("placeholder", "version", "4294967295 4294967295\n");
   entry("placeholder", "files", "");
