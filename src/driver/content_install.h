@@ -33,7 +33,7 @@ enum class SignatureKnown {
 // Bounds on a file tree, checked before its entries are staged. Far above
 // what real packages hold; a path longer than the system's limit, or with
 // a component longer than its name limit, could never be installed.
-const size_t kMaxTreeEntries = 10000;
+const size_t kMaxTreeEntries = 100000;
 const size_t kMaxTargetPath = 4095;     // PATH_MAX less its terminator
 const size_t kMaxNameComponent = 255;   // NAME_MAX
 // Free space a staged file must leave on its file system while the
