@@ -114,7 +114,7 @@ TEST_F(HostileInput, TreesAndPathsThatCannotBeInstalledAreBroken) {
   const std::string broken = "ERROR: installation of tool-7.2 failed: broken package\n";
 
   std::vector<FileTreeEntry> crowd;
-  for (int i = 0; i <= 10000; ++i) crowd.push_back(directoryEntry("/d" + std::to_string(i)));
+  for (int i = 0; i <= 100000; ++i) crowd.push_back(directoryEntry("/d" + std::to_string(i)));
   std::string deep;
   for (int i = 0; i < 2100; ++i) deep += "a/";
   for (const PackageSpec& spec :

@@ -75,6 +75,13 @@ class ChangeSet {
   // when the file cannot be created, errno telling why.
   void openStagedFile(StagedFile& file, const std::string& target, uint64_t sizeHint, unsigned mode);
 
+  // Whether staging `size` bytes for `target` now would leave the file
+  // system openStagedFile would put them on with less than `reserve` bytes
+  // free (see StagingPlaces::wouldExhaust).
+  bool stagingWouldExhaust(const std::string& target, uint64_t size, uint64_t reserve) {
+    return places_.wouldExhaust(target, size, reserve);
+  }
+
   // Lookup and erasure of one target. find returns null when there is no
   // entry; the pointer lives until the entry changes. erase drops the entry
   // (deleting a staged file it owns).

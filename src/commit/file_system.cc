@@ -4,8 +4,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "console/console.h"
@@ -14,6 +16,48 @@
 namespace {
 
 int errorOf(int result) { return result == 0 ? 0 : errno; }
+
+// Names for staged files, "tmp" and six letters or digits as mkstemp makes
+// them, from a generator seeded once per process: creating the file with
+// its mode then costs one open, where mkstemp needs a chmod after it.
+class TemporaryNames {
+ public:
+  TemporaryNames() {
+    if (getrandom(&state_, sizeof state_, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof state_)) {
+      state_ = static_cast<uint64_t>(getpid()) << 32 ^ static_cast<uint64_t>(time(nullptr));
+    }
+  }
+  std::string next(const std::string& directory) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    uint64_t bits = draw();
+    std::string name = directory + "/tmp";
+    for (int i = 0; i < 6; ++i) {
+      name += kLetters[bits % 62];
+      bits /= 62;
+    }
+    return name;
+  }
+
+ private:
+  // splitmix64: fast, and every draw differs from the last.
+  uint64_t draw() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  uint64_t state_ = 0;
+};
+
+// The process's file mode creation mask, asked once.
+mode_t processUmask() {
+  static const mode_t mask = [] {
+    mode_t old = umask(0);
+    umask(old);
+    return old;
+  }();
+  return mask;
+}
 
 void fillStatus(const struct stat& st, FileStatus* status) {
   status->size = static_cast<uint64_t>(st.st_size);
@@ -142,14 +186,21 @@ int RealFileSystem::createTemporaryFile(const std::string& directory, std::strin
 
 int RealFileSystem::openTemporaryFile(const std::string& directory, unsigned mode,
                                       std::string* path, int* fd) {
-  std::string name = directory + "/tmpXXXXXX";
-  Descriptor file(mkostemp(&name[0], O_CLOEXEC));
-  if (!file.valid()) return errno;
-  // A failure leaves mkstemp's bits, as a failed chmod of the path would.
-  if (mode != 0) fchmod(file.get(), static_cast<mode_t>(mode));
-  *path = name;
-  *fd = file.release();
-  return 0;
+  static TemporaryNames names;
+  mode_t bits = mode != 0 ? static_cast<mode_t>(mode & 07777) : 0600;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = names.next(directory);
+    Descriptor file(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, bits));
+    if (!file.valid() && errno == EEXIST) continue;
+    if (!file.valid()) return errno;
+    // The mask took bits away that the file must have. A failure leaves
+    // the masked bits, as a failed chmod of the path would.
+    if (mode != 0 && (bits & processUmask()) != 0) fchmod(file.get(), bits);
+    *path = name;
+    *fd = file.release();
+    return 0;
+  }
+  return EEXIST;
 }
 
 int RealFileSystem::flushFileSystem(const std::string& path) {

@@ -61,7 +61,8 @@ class FileSystem {
   // As createTemporaryFile, with the permission bits set to `mode` unless
   // it is 0, the file left open for writing: *fd is the caller's. The
   // default goes through createTemporaryFile and changeMode and opens the
-  // file again; the real one keeps mkstemp's descriptor.
+  // file again; the real one creates the file with its mode in one open
+  // under a name of the same form.
   virtual int openTemporaryFile(const std::string& directory, unsigned mode, std::string* path,
                                 int* fd);
   // Writes the cached data of the file system that holds `path` to its

@@ -67,23 +67,47 @@ std::string StagingPlaces::answeringDirectory(const std::string& parent, Space**
   return found;
 }
 
+uint64_t StagingPlaces::uncharged(const Space& space) const {
+  uint64_t since = charged_ - space.chargedBefore;
+  return space.freeBytes > since ? space.freeBytes - since : 0;
+}
+
 bool StagingPlaces::hasRoom(const std::string& directory, Space* space, uint64_t needed) {
-  uint64_t since = charged_ - space->chargedBefore;
-  if (space->freeBytes >= since && space->freeBytes - since > needed) return true;
+  if (uncharged(*space) > needed) return true;
   return ask(directory, space) && space->freeBytes > needed;
 }
 
-std::string StagingPlaces::choose(const std::string& target, uint64_t sizeHint) {
+std::string StagingPlaces::decide(const std::string& target, uint64_t sizeHint, Space** space) {
+  *space = nullptr;
   // A size of 0 says nothing about the room needed: such a file goes to
   // "/ram" (or "/tmp" on a system without it), never next to its target.
   if (sizeHint == 0) {
     return directoryStatus(paths::kRamDir).isDirectory ? paths::kRamDir : paths::kTmpDir;
   }
+  std::string directory = answeringDirectory(parentDirectory(target), space);
+  if (*space != nullptr && hasRoom(directory, *space, saturatingAdd(sizeHint, kStagingReserve))) {
+    return directory;
+  }
+  *space = nullptr;
+  return paths::kRamDir;
+}
+
+std::string StagingPlaces::choose(const std::string& target, uint64_t sizeHint) {
   Space* space = nullptr;
-  std::string directory = answeringDirectory(parentDirectory(target), &space);
-  bool room = space != nullptr && hasRoom(directory, space, saturatingAdd(sizeHint, kStagingReserve));
-  charged_ = saturatingAdd(charged_, saturatingAdd(sizeHint, kChargedSlack));
-  return room ? directory : paths::kRamDir;
+  std::string directory = decide(target, sizeHint, &space);
+  if (sizeHint != 0) charged_ = saturatingAdd(charged_, saturatingAdd(sizeHint, kChargedSlack));
+  return directory;
+}
+
+bool StagingPlaces::wouldExhaust(const std::string& target, uint64_t size, uint64_t reserve) {
+  Space* space = nullptr;
+  std::string directory = decide(target, size, &space);
+  if (space == nullptr) directory = answeringDirectory(directory, &space);
+  if (space == nullptr) return false;
+  uint64_t needed = saturatingAdd(size, reserve);
+  if (uncharged(*space) >= needed) return false;
+  // The count errs on the safe side: only the system's own figure refuses.
+  return ask(directory, space) && space->freeBytes < needed;
 }
 
 const StagingPlaces::Directory& StagingPlaces::directoryStatus(const std::string& path) {

@@ -38,6 +38,12 @@ class StagingPlaces {
   // on the database's file system its hidden staging directory (made
   // here); with the device of that directory when stat could tell it.
   Place place(const std::string& target, uint64_t sizeHint);
+  // Whether a file of `size` bytes staged for `target` now would leave the
+  // file system it goes to with less than `reserve` bytes free. Decided on
+  // the running count; when that says too little, the file system is
+  // asked again. Nothing is charged. False when no statistics can be had:
+  // the write itself then reports the lack of space.
+  bool wouldExhaust(const std::string& target, uint64_t size, uint64_t reserve);
   // Drops everything known: after a commit or a cancel, directories and
   // free space are not what they were.
   void forget();
@@ -58,6 +64,11 @@ class StagingPlaces {
   // statistics can be had, or "" when none; its free space in *space.
   std::string answeringDirectory(const std::string& parent, Space** space);
   bool hasRoom(const std::string& directory, Space* space, uint64_t needed);
+  // choose() without charging; the answering directory's space in *space
+  // (null when none answered).
+  std::string decide(const std::string& target, uint64_t sizeHint, Space** space);
+  // Free bytes of `space` less what the run staged since it was asked.
+  uint64_t uncharged(const Space& space) const;
   bool ask(const std::string& directory, Space* space);
   const Directory& directoryStatus(const std::string& path);
 

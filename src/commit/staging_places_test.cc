@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "commit/change_set.h"
@@ -84,6 +87,67 @@ TEST(StagingPlacesTest, RunningCountAsksAgainBeforeSendingAFileToRam) {
   // The decisions a fresh look at the system makes.
   EXPECT_EQ("/ram", chooseStagingDirectory(fs, "/flash/dir/c", 1000));
   EXPECT_EQ("/flash/dir", chooseStagingDirectory(fs, "/flash/dir/d", 999));
+}
+
+TEST(StagingPlacesTest, WouldExhaustTrustsOnlyTheSystemToRefuse) {
+  CountingFileSystem fs;
+  fs.scriptStats("/flash/dir", 1, 1000000);
+  StagingPlaces places(fs);
+  // Plenty by the count: one statfs for the directory, none per file.
+  for (int i = 0; i < 50; ++i) EXPECT_FALSE(places.wouldExhaust("/flash/dir/f", 1000, 32768));
+  EXPECT_EQ(1, fs.statfsCalls);
+
+  // Too little beside the target for the file and the choice's margin:
+  // the file would go to "/ram", and is judged by the room there.
+  CountingFileSystem tight;
+  tight.scriptStats("/flash/dir", 1, 60000);
+  tight.scriptStats("/ram", 1, 100000);
+  tight.scriptStatus("/ram", 0, 3, true);
+  StagingPlaces ram(tight);
+  EXPECT_FALSE(ram.wouldExhaust("/flash/dir/f", 10000, 32768));
+  EXPECT_EQ("/ram", ram.choose("/flash/dir/g", 30000));
+  // The count has nothing left in "/ram"; asked again, it has room.
+  int asked = tight.statfsCalls;
+  EXPECT_FALSE(ram.wouldExhaust("/flash/dir/f", 10000, 32768));
+  EXPECT_GT(tight.statfsCalls, asked);
+  // The system, asked when the count runs out, says the file would leave
+  // less than the reserve.
+  tight.scriptStats("/ram", 1, 40000);
+  EXPECT_EQ("/ram", ram.choose("/flash/dir/h", 30000));
+  EXPECT_TRUE(ram.wouldExhaust("/flash/dir/f", 10000, 32768));
+  // An empty file is staged in "/ram" and judged by its room alone.
+  EXPECT_FALSE(ram.wouldExhaust("/flash/dir/empty", 0, 32768));
+  tight.scriptStats("/ram", 1, 30000);
+  EXPECT_EQ("/ram", ram.choose("/flash/dir/j", 30000));
+  EXPECT_TRUE(ram.wouldExhaust("/flash/dir/empty", 0, 32768));
+
+  // Without any statistics nothing is refused.
+  CountingFileSystem blind;
+  StagingPlaces unknown(blind);
+  EXPECT_FALSE(unknown.wouldExhaust("/flash/dir/f", 1 << 30, 32768));
+}
+
+TEST(StagingPlacesTest, StagedFilesGetTheirExactModeAndDistinctNames) {
+  TempDir dir;
+  mode_t old = umask(022);
+  std::set<std::string> names;
+  const unsigned modes[] = {0777, 04755, 0640, 0};
+  for (int i = 0; i < 200; ++i) {
+    std::string path;
+    int fd = -1;
+    unsigned mode = modes[i % 4];
+    ASSERT_EQ(0, FileSystem::real().openTemporaryFile(dir.path(), mode, &path, &fd));
+    struct stat st;
+    ASSERT_EQ(0, fstat(fd, &st));
+    close(fd);
+    EXPECT_EQ(mode != 0 ? mode : 0600u, st.st_mode & 07777) << path;
+    std::string name = path.substr(dir.path().size() + 1);
+    EXPECT_EQ(9u, name.size());
+    EXPECT_EQ(0u, name.find("tmp"));
+    names.insert(name);
+  }
+  umask(old);
+  EXPECT_EQ(200u, names.size());
 }
 
 TEST(StagingPlacesTest, StagedFilesKeepTheirDescriptorAndCommitWithoutAStatEach) {

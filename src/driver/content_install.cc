@@ -10,7 +10,6 @@
 
 #include "console/console.h"
 #include "commit/change_set.h"
-#include "commit/file_system.h"
 #include "package/content_stream.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
@@ -213,17 +212,6 @@ bool componentsFit(const std::string& path) {
   return true;
 }
 
-// Whether `size` more bytes staged for `target` would leave its staging
-// file system with less than the reserve. When the statistics cannot be
-// had nothing is refused: the write itself then reports the lack of space.
-bool wouldExhaustStaging(const std::string& target, uint64_t size) {
-  FileSystem& fs = FileSystem::real();
-  FileSystemStats stats;
-  if (fs.fileSystemStats(chooseStagingDirectory(fs, target, size), &stats) != 0) return false;
-  uint64_t freeBytes = stats.blockSize * stats.freeBlocks;
-  return size > freeBytes || freeBytes - size < kStagingReserve;
-}
-
 bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& walker,
                   ChangeSet& changes, bool boundBySpace) {
   // Checked before anything is staged: the staged file sits next to its
@@ -231,7 +219,7 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
   // system could never create is broken as well.
   std::string target = targetPath(package, entry.path);
   if (!isSafeEntryPath(entry.path) || target.size() > kMaxTargetPath || !componentsFit(target) ||
-      (boundBySpace && wouldExhaustStaging(target, entry.dataLength))) {
+      (boundBySpace && changes.stagingWouldExhaust(target, entry.dataLength, kStagingReserve))) {
     reportBrokenPackage(package);
     return false;
   }

@@ -37,15 +37,26 @@ void FsSpace::creditRemoval(const std::string& target) {
   if (covers(target) && fs_.status(target, &status) == 0) freeBlocks += blocksOf(status.size);
 }
 
-bool FsSpace::nearestDevice(const std::string& target, uint64_t* device) const {
-  std::string directory = parentDirectory(target);
-  FileStatus status;
-  while (fs_.status(directory, &status) != 0) {
-    if (directory == "/" || directory == ".") return false;
-    directory = parentDirectory(directory);
+bool FsSpace::nearestDevice(const std::string& target, uint64_t* device) {
+  std::string parent = parentDirectory(target);
+  auto known = nearest_.find(parent);
+  if (known == nearest_.end()) {
+    Nearest answer;
+    std::string directory = parent;
+    FileStatus status;
+    for (;;) {
+      if (fs_.status(directory, &status) == 0) {
+        answer.found = true;
+        answer.device = status.device;
+        break;
+      }
+      if (directory == "/" || directory == ".") break;
+      directory = parentDirectory(directory);
+    }
+    known = nearest_.emplace(parent, answer).first;
   }
-  *device = status.device;
-  return true;
+  *device = known->second.device;
+  return known->second.found;
 }
 
 void FsSpace::chargeMove(const std::string& source, const std::string& target) {
@@ -57,6 +68,13 @@ void FsSpace::chargeMove(const std::string& source, const std::string& target) {
     freeBlocks -= blocksOf(status.size);
   }
   creditRemoval(target);
+}
+
+void FsSpace::chargeMove(const ChangeAction& action, const std::string& target) {
+  if (!covers(target)) return;
+  uint64_t device = 0;
+  if (action.sourceDeviceKnown && nearestDevice(target, &device) && device == action.sourceDevice) return;
+  chargeMove(action.source, target);
 }
 
 int64_t FsSpace::margin() const {
@@ -76,8 +94,8 @@ bool checkDiskSpace(const ChangeSet& changes, int64_t* kernelMargin, int64_t* fl
       kernel.creditRemoval(target);
       flash.creditRemoval(target);
     } else if (action.kind == ChangeKind::Move || action.kind == ChangeKind::MoveStaged) {
-      kernel.chargeMove(action.source, target);
-      flash.chargeMove(action.source, target);
+      kernel.chargeMove(action, target);
+      flash.chargeMove(action, target);
     }
   }
   *kernelMargin = kernel.margin();

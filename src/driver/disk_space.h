@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 
 #include "commit/change_set.h"
@@ -31,6 +32,9 @@ class FsSpace {
   // device (then the move is a rename and nothing at all is counted);
   // the target's current blocks are credited.
   void chargeMove(const std::string& source, const std::string& target);
+  // The same for a change-set move: a staged file that recorded its
+  // device is not asked for again when that settles it.
+  void chargeMove(const ChangeAction& action, const std::string& target);
   // Free bytes after the changes, less a 32768-byte reserve when the file
   // system ends up fuller than it started.
   int64_t margin() const;
@@ -44,9 +48,15 @@ class FsSpace {
   // Blocks a file of `size` bytes takes.
   int64_t blocksOf(uint64_t size) const;
   // Device of the nearest existing directory above `target`; false if none.
-  bool nearestDevice(const std::string& target, uint64_t* device) const;
+  // Kept per directory: the check changes nothing on the file system.
+  bool nearestDevice(const std::string& target, uint64_t* device);
 
   FileSystem& fs_;
+  struct Nearest {
+    bool found = false;
+    uint64_t device = 0;
+  };
+  std::map<std::string, Nearest> nearest_;  // parent directory -> its answer
 };
 
 // Accounts every entry of `changes` on "/flash/boot" and "/flash" (a path

@@ -53,6 +53,40 @@ TEST_F(DiskSpaceTest, RemovalsOnlyNeverFail) {
   EXPECT_EQ(100 * 1024, kernel_);
 }
 
+// Counts stat calls: the check asks once per directory, not once per file.
+class StatCountingFileSystem : public FakeFileSystem {
+ public:
+  int status(const std::string& path, FileStatus* status) override {
+    ++calls;
+    return FakeFileSystem::status(path, status);
+  }
+  int calls = 0;
+};
+
+TEST(DiskSpaceCounting, StagedFilesWithAKnownDeviceCostOneStatPerDirectory) {
+  StatCountingFileSystem fs;
+  fs.scriptStats("/flash/boot", 1024, 100);
+  fs.scriptStats("/flash", 4096, 1);
+  fs.scriptStatus("/flash", 0, kFlashDevice, true);
+  fs.scriptStatus("/ram/tmpBIGBIG", 5 * 4096, kRamDevice);
+  ChangeSet changes(fs);
+  for (int i = 0; i < 200; ++i) {
+    // Below a directory that does not exist yet: its nearest ancestor
+    // "/flash" decides, asked once for the three missing levels.
+    std::string target = "/flash/new/d" + std::to_string(i % 2) + "/f" + std::to_string(i);
+    changes.put(target, ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp" + std::to_string(i),
+                                     true, kFlashDevice});
+  }
+  int64_t kernel = 0, flash = 0;
+  EXPECT_TRUE(checkDiskSpace(changes, &kernel, &flash, fs));
+  EXPECT_EQ(4096, flash);
+  EXPECT_LE(fs.calls, 6);
+  // A staged file on another device is still asked for its size.
+  changes.put("/flash/new/d0/big", ChangeAction{ChangeKind::MoveStaged, "/ram/tmpBIGBIG", true, kRamDevice});
+  EXPECT_FALSE(checkDiskSpace(changes, &kernel, &flash, fs));
+  EXPECT_EQ((1 - 5) * 4096 - 32768, flash);
+}
+
 TEST_F(DiskSpaceTest, StagedFileOnTheTargetsFileSystemCostsNothing) {
   fs_.scriptStats("/flash", 4096, 1);
   fs_.scriptStatus("/flash/lib/tmpAAAAAA", 1 << 30, kFlashDevice);
