@@ -67,7 +67,8 @@ bool DurableCommit::writeJournal() {
   // half installed that the next run would read.
   FileStatus database;
   if (fs_.status(journalDirectory(), &database) != 0 || !database.isDirectory) return false;
-  if (int error = fs_.writeFile(paths::kJournalTemporary, manifestText(entries_))) {
+  ManifestPieces journalText(entries_);
+  if (int error = fs_.writeFileFrom(paths::kJournalTemporary, journalText)) {
     printSystemError("journal", error);
     fs_.unlink(paths::kJournalTemporary);
     return false;

@@ -109,6 +109,7 @@ class RealFileSystem : public FileSystem {
     return copyWithSpinner(source, target, spinner);
   }
   int writeFile(const std::string& path, const std::string& content) override;
+  int writeFileFrom(const std::string& path, PieceSource& source) override;
   int readFile(const std::string& path, size_t limit, std::string* content) override;
   int readLink(const std::string& path, std::string* text) override;
   int flushFile(const std::string& path) override;
@@ -131,6 +132,16 @@ int RealFileSystem::writeFile(const std::string& path, const std::string& conten
   Descriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (!fd.valid()) return errno;
   if (int error = writeAll(fd.get(), content.data(), content.size())) return error;
+  return fd.close();
+}
+
+int RealFileSystem::writeFileFrom(const std::string& path, PieceSource& source) {
+  Descriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!fd.valid()) return errno;
+  std::string piece;
+  while (source.next(&piece)) {
+    if (int error = writeAll(fd.get(), piece.data(), piece.size())) return error;
+  }
   return fd.close();
 }
 
@@ -234,6 +245,13 @@ int replaceFile(FileSystem& fs, const std::string& path, const std::string& cont
 void removeStaleReplacement(FileSystem& fs, const std::string& path) {
   std::string temporary = temporaryBeside(path);
   if (fs.exists(temporary)) fs.unlink(temporary);
+}
+
+int FileSystem::writeFileFrom(const std::string& path, PieceSource& source) {
+  std::string content;
+  std::string piece;
+  while (source.next(&piece)) content += piece;
+  return writeFile(path, content);
 }
 
 int FileSystem::openTemporaryFile(const std::string& directory, unsigned mode, std::string* path,

@@ -32,6 +32,14 @@ struct FileStatus {
   bool isRegularFile = false;
 };
 
+// Hands out a file's content in pieces, in order.
+class PieceSource {
+ public:
+  virtual ~PieceSource() {}
+  // Replaces *piece with the next piece; false when none is left.
+  virtual bool next(std::string* piece) = 0;
+};
+
 class FileSystem {
  public:
   // The one real implementation, alive for the whole process.
@@ -77,6 +85,10 @@ class FileSystem {
   // Creates `path` (or truncates it: only the installer's own temporary
   // files are written this way) and writes `content` to it.
   virtual int writeFile(const std::string& path, const std::string& content) = 0;
+  // The same with the content taken piece by piece, so that a long text
+  // never sits in memory whole. The default gathers the pieces and calls
+  // writeFile.
+  virtual int writeFileFrom(const std::string& path, PieceSource& source);
   // Reads a whole regular file of at most `limit` bytes (EFBIG beyond),
   // opened without blocking.
   virtual int readFile(const std::string& path, size_t limit, std::string* content) = 0;

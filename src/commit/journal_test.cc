@@ -9,9 +9,11 @@
 #include "commit/change_set.h"
 #include "commit/commit_paths.h"
 #include "commit/directories.h"
+#include "commit/manifest.h"
 #include "console/console.h"
 #include "support/fake_file_system.h"
 #include "support/power_cut_file_system.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -176,6 +178,51 @@ TEST(Journal, PathsOfAnyDepthCostTheirLengthOnly) {
   EXPECT_EQ("mkdir /a/a", fs.log[2]);
   // No file system answers for any ancestor: staged in "/ram".
   EXPECT_EQ("/ram", chooseStagingDirectory(fs, deep + "/file", 100));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JournalText, ManyEntriesAreWrittenInPiecesThatMakeTheWholeText) {
+  ChangeEntries entries;
+  for (int i = 0; i < 5000; ++i) {
+    std::string n = std::to_string(i);
+    entries["/flash/lib/f" + n] = ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp" + n};
+    if (i % 7 == 0) entries["/flash/old/g" + n] = ChangeAction{ChangeKind::Remove, ""};
+    if (i % 11 == 0) entries["/flash/bin/l" + n] = ChangeAction{ChangeKind::Symlink, "../lib/f" + n};
+  }
+  std::string whole = manifestText(entries);
+  ASSERT_GT(whole.size(), 3u * 65536);
+  ManifestPieces pieces(entries);
+  std::string piece, joined;
+  int count = 0;
+  while (pieces.next(&piece)) {
+    EXPECT_EQ('\n', piece.back());
+    EXPECT_LE(piece.size(), 65536u + kMaxManifestLine);
+    joined += piece;
+    ++count;
+  }
+  EXPECT_GT(count, 3);
+  EXPECT_EQ(whole, joined);
+  EXPECT_FALSE(pieces.next(&piece));
+  EXPECT_TRUE(piece.empty());
+
+  // Written by the real file system, and through the default for fakes.
+  testing_support::TempDir dir;
+  ManifestPieces again(entries);
+  ASSERT_EQ(0, FileSystem::real().writeFileFrom(dir.file("journal"), again));
+  EXPECT_EQ(whole, testing_support::readFile(dir.file("journal")));
+  PowerCutFileSystem fake;
+  fake.addDirectory("/flash");
+  ManifestPieces once_more(entries);
+  ASSERT_EQ(0, fake.writeFileFrom("/flash/journal", once_more));
+  std::string read;
+  ASSERT_EQ(0, fake.readFile("/flash/journal", 1 << 24, &read));
+  EXPECT_EQ(whole, read);
+  ManifestPieces none(ChangeEntries{});
+  EXPECT_EQ(0, FileSystem::real().writeFileFrom(dir.file("empty"), none));
+  EXPECT_EQ("", testing_support::readFile(dir.file("empty")));
 }
 
 }  // namespace

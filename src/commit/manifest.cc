@@ -65,8 +65,34 @@ std::string manifestLine(const std::string& target, const ChangeAction& action) 
   return "M " + target + " " + action.source + "\n";
 }
 
+namespace {
+
+const size_t kPieceSize = 65536;
+
+void appendLine(const std::string& target, const ChangeAction& action, std::string* text) {
+  *text += action.kind == ChangeKind::Remove ? "U " : action.kind == ChangeKind::Symlink ? "L " : "M ";
+  *text += target;
+  if (action.kind != ChangeKind::Remove) {
+    *text += ' ';
+    *text += action.source;
+  }
+  *text += '\n';
+}
+
+}  // namespace
+
+bool ManifestPieces::next(std::string* piece) {
+  piece->clear();
+  if (next_ == entries_.end()) return false;
+  piece->reserve(kPieceSize + 2 * kMaxManifestLine);
+  for (; next_ != entries_.end() && piece->size() < kPieceSize; ++next_) {
+    appendLine(next_->first, next_->second, piece);
+  }
+  return true;
+}
+
 std::string manifestText(const ChangeEntries& entries) {
-  // Sized first: a journal of many files must not sit in memory twice
+  // Sized first: a manifest of many files must not sit in memory twice
   // over while the text grows.
   size_t length = 0;
   for (const auto& entry : entries) {
@@ -75,16 +101,7 @@ std::string manifestText(const ChangeEntries& entries) {
   }
   std::string text;
   text.reserve(length);
-  for (const auto& entry : entries) {
-    const ChangeAction& action = entry.second;
-    text += action.kind == ChangeKind::Remove ? "U " : action.kind == ChangeKind::Symlink ? "L " : "M ";
-    text += entry.first;
-    if (action.kind != ChangeKind::Remove) {
-      text += ' ';
-      text += action.source;
-    }
-    text += '\n';
-  }
+  for (const auto& entry : entries) appendLine(entry.first, entry.second, &text);
   return text;
 }
 

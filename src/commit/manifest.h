@@ -11,6 +11,7 @@
 #include <string>
 
 #include "commit/change_action.h"
+#include "commit/file_system.h"
 
 // Longer lines cannot be two paths and are refused.
 const size_t kMaxManifestLine = 16384;
@@ -20,6 +21,19 @@ const std::string* uncarriablePath(const std::string& target, const ChangeAction
 
 std::string manifestLine(const std::string& target, const ChangeAction& action);
 std::string manifestText(const ChangeEntries& entries);
+
+// The text of `entries` in pieces of about 64 KiB: a journal of many files
+// is written without holding it whole. `entries` must not change while
+// the pieces are taken.
+class ManifestPieces : public PieceSource {
+ public:
+  explicit ManifestPieces(const ChangeEntries& entries) : entries_(entries), next_(entries.begin()) {}
+  bool next(std::string* piece) override;
+
+ private:
+  const ChangeEntries& entries_;
+  ChangeEntries::const_iterator next_;
+};
 
 enum class ManifestRead {
   Complete,   // an empty line or the end of the text was reached
