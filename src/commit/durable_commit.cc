@@ -58,7 +58,7 @@ DurableCommit::Resumed DurableCommit::resume(bool applying) {
 
 bool DurableCommit::writeJournal() {
   for (const auto& entry : entries_) {
-    if (uncarriablePath(entry.first, entry.second) || !isCarriedPath(entry.first)) {
+    if (!isCarriedPath(entry.first)) {
       printSystemError("journal", EINVAL);
       return false;
     }
@@ -67,7 +67,7 @@ bool DurableCommit::writeJournal() {
   // half installed that the next run would read.
   FileStatus database;
   if (fs_.status(journalDirectory(), &database) != 0 || !database.isDirectory) return false;
-  ManifestPieces journalText(entries_);
+  ManifestPieces journalText(entries_, true);
   if (int error = fs_.writeFileFrom(paths::kJournalTemporary, journalText)) {
     printSystemError("journal", error);
     fs_.unlink(paths::kJournalTemporary);

@@ -3,7 +3,8 @@
 // finishes the commit.
 //
 // A fresh commit, in order:
-//  1. The journal: the entries in the manifest's line format, written to a
+//  1. The journal: the entries in the manifest's line format (escaped
+//     where a path holds a blank or a line feed), written to a
 //     temporary file; the file systems of the move sources and of the
 //     journal flushed; the journal renamed into place and its directory
 //     flushed. Nothing has changed before this point.

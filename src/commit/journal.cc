@@ -47,11 +47,11 @@ void deleteJournalFiles(FileSystem& fs) {
 
 // The move sources a manifest or journal names; nothing when it is missing
 // or unreadable.
-void addNamedSources(FileSystem& fs, const char* path, std::set<std::string>* sources) {
+void addNamedSources(FileSystem& fs, const char* path, bool escapedLines, std::set<std::string>* sources) {
   std::string text, badLine;
   if (fs.readFile(path, kMaxJournalBytes, &text) != 0) return;
   ChangeEntries entries;
-  parseManifest(text, &entries, &badLine);
+  parseManifest(text, &entries, &badLine, escapedLines);
   for (const auto& entry : entries) {
     if (isMove(entry.second.kind)) sources->insert(entry.second.source);
   }
@@ -90,7 +90,7 @@ JournalOutcome finishInterruptedCommit(FileSystem& fs) {
     return outcome;
   }
   ChangeEntries entries;
-  ManifestRead read = parseManifest(text, &entries, &badLine);
+  ManifestRead read = parseManifest(text, &entries, &badLine, true);
   outcome.unfinished = packagesOf(entries);
   if (read != ManifestRead::Complete) {
     if (read == ManifestRead::Refused) Console::active().printError(kRefusedLine, badLine.c_str());
@@ -111,8 +111,8 @@ JournalOutcome finishInterruptedCommit(FileSystem& fs) {
 
 void removeOrphanedStagedFiles(FileSystem& fs) {
   std::set<std::string> named;
-  addNamedSources(fs, paths::kManifest, &named);
-  addNamedSources(fs, paths::kJournal, &named);
+  addNamedSources(fs, paths::kManifest, false, &named);
+  addNamedSources(fs, paths::kJournal, true, &named);
   removeUnnamed(fs, paths::kStagingDir, named, false);
   removeUnnamed(fs, paths::kRamDir, named, true);
   removeStaleReplacement(fs, paths::kManifest);

@@ -225,4 +225,40 @@ TEST(JournalText, ManyEntriesAreWrittenInPiecesThatMakeTheWholeText) {
   EXPECT_EQ("", testing_support::readFile(dir.file("empty")));
 }
 
+TEST(JournalText, PathsTheManifestCannotCarryGoOnEscapedLinesThatOnlyTheJournalReads) {
+  ChangeEntries entries;
+  entries["/flash/doc/read me"] = ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp1"};
+  entries["/flash/doc/a\\b c"] = ChangeAction{ChangeKind::Remove, ""};
+  entries["/flash/doc/line\nfeed"] = ChangeAction{ChangeKind::Symlink, "to a b"};
+  entries["/flash/doc/plain"] = ChangeAction{ChangeKind::MoveStaged, "/ram/dir with blank/tmp2"};
+  ManifestPieces pieces(entries, true);
+  std::string text, piece;
+  while (pieces.next(&piece)) text += piece;
+  EXPECT_EQ("u /flash/doc/a\\134b\\040c\n"
+            "l /flash/doc/line\\012feed to\\040a\\040b\n"
+            "M /flash/doc/plain /ram/dir with blank/tmp2\n"
+            "m /flash/doc/read\\040me /flash/var/pdb/.staging/tmp1\n",
+            text);
+
+  ChangeEntries read;
+  std::string badLine;
+  ASSERT_EQ(ManifestRead::Complete, parseManifest(text, &read, &badLine, true));
+  ASSERT_EQ(4u, read.size());
+  EXPECT_EQ("/flash/var/pdb/.staging/tmp1", read["/flash/doc/read me"].source);
+  EXPECT_EQ(ChangeKind::Remove, read["/flash/doc/a\\b c"].kind);
+  EXPECT_EQ("to a b", read["/flash/doc/line\nfeed"].source);
+  EXPECT_EQ("/ram/dir with blank/tmp2", read["/flash/doc/plain"].source);
+  // A manifest passes escaped lines over, as any other unknown line.
+  ChangeEntries manifest;
+  ASSERT_EQ(ManifestRead::Complete, parseManifest(text, &manifest, &badLine));
+  EXPECT_EQ(1u, manifest.size());
+  // Bad escapes, and escaped paths outside the tree.
+  for (const char* bad : {"u /flash/a\\04", "u /flash/a\\089", "u /flash/a\\x", "m /flash/a /b\\"}) {
+    ChangeEntries none;
+    EXPECT_EQ(ManifestRead::Malformed, parseManifest(std::string(bad) + "\n", &none, &badLine, true)) << bad;
+  }
+  ChangeEntries none;
+  EXPECT_EQ(ManifestRead::Refused, parseManifest("u /flash/\\056\\056/etc\n", &none, &badLine, true));
+}
+
 }  // namespace

@@ -25,10 +25,58 @@ std::vector<std::string> manifestFields(const std::string& line) {
   return fields;
 }
 
-ManifestRead parseLine(const std::string& line, ChangeEntries* entries) {
+// Undoes the journal's escapes; false at a backslash not followed by three
+// octal digits.
+bool unescape(std::string* field) {
+  std::string plain;
+  for (size_t i = 0; i < field->size(); ++i) {
+    char c = (*field)[i];
+    if (c != '\\') {
+      plain += c;
+      continue;
+    }
+    if (i + 3 >= field->size()) return false;
+    unsigned value = 0;
+    for (size_t k = 1; k <= 3; ++k) {
+      char digit = (*field)[i + k];
+      if (digit < '0' || digit > '7') return false;
+      value = value * 8 + static_cast<unsigned>(digit - '0');
+    }
+    if (value > 0xFF) return false;
+    plain += static_cast<char>(value);
+    i += 3;
+  }
+  *field = plain;
+  return true;
+}
+
+// Escapes what would split or end a line, and the escape character.
+std::string escaped(const std::string& field) {
+  std::string text;
+  for (char c : field) {
+    if (c == ' ') {
+      text += "\\040";
+    } else if (c == '\n') {
+      text += "\\012";
+    } else if (c == '\\') {
+      text += "\\134";
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+ManifestRead parseLine(const std::string& line, ChangeEntries* entries, bool escapedLines) {
   std::vector<std::string> fields = manifestFields(line);
   if (fields.size() < 2) return ManifestRead::Malformed;
-  const std::string& letter = fields[0];
+  std::string letter = fields[0];
+  if (escapedLines && (letter == "u" || letter == "l" || letter == "m")) {
+    for (size_t i = 1; i < fields.size(); ++i) {
+      if (!unescape(&fields[i])) return ManifestRead::Malformed;
+    }
+    letter[0] = static_cast<char>(letter[0] - 'a' + 'A');
+  }
   if (letter == "U") {
     if (!isCarriedPath(fields[1])) return ManifestRead::Refused;
     (*entries)[fields[1]] = ChangeAction{ChangeKind::Remove, std::string()};
@@ -79,6 +127,16 @@ void appendLine(const std::string& target, const ChangeAction& action, std::stri
   *text += '\n';
 }
 
+void appendEscapedLine(const std::string& target, const ChangeAction& action, std::string* text) {
+  *text += action.kind == ChangeKind::Remove ? "u " : action.kind == ChangeKind::Symlink ? "l " : "m ";
+  *text += escaped(target);
+  if (action.kind != ChangeKind::Remove) {
+    *text += ' ';
+    *text += escaped(action.source);
+  }
+  *text += '\n';
+}
+
 }  // namespace
 
 bool ManifestPieces::next(std::string* piece) {
@@ -86,7 +144,11 @@ bool ManifestPieces::next(std::string* piece) {
   if (next_ == entries_.end()) return false;
   piece->reserve(kPieceSize + 2 * kMaxManifestLine);
   for (; next_ != entries_.end() && piece->size() < kPieceSize; ++next_) {
-    appendLine(next_->first, next_->second, piece);
+    if (escape_ && uncarriablePath(next_->first, next_->second)) {
+      appendEscapedLine(next_->first, next_->second, piece);
+    } else {
+      appendLine(next_->first, next_->second, piece);
+    }
   }
   return true;
 }
@@ -105,15 +167,18 @@ std::string manifestText(const ChangeEntries& entries) {
   return text;
 }
 
-ManifestRead parseManifest(const std::string& text, ChangeEntries* entries, std::string* badLine) {
+ManifestRead parseManifest(const std::string& text, ChangeEntries* entries, std::string* badLine,
+                           bool escapedLines) {
+  // An escaped byte takes four.
+  size_t longest = escapedLines ? 4 * kMaxManifestLine : kMaxManifestLine;
   size_t start = 0;
   while (start < text.size()) {
     size_t feed = text.find('\n', start);
     size_t end = feed == std::string::npos ? text.size() : feed;
-    if (end - start > kMaxManifestLine) return ManifestRead::Malformed;
+    if (end - start > longest) return ManifestRead::Malformed;
     std::string line = text.substr(start, end - start);
     if (line.empty()) return ManifestRead::Complete;
-    ManifestRead result = parseLine(line, entries);
+    ManifestRead result = parseLine(line, entries, escapedLines);
     if (result == ManifestRead::Refused) *badLine = line;
     if (result != ManifestRead::Complete) return result;
     start = end + 1;

@@ -5,6 +5,11 @@
 //   "M <target> <source>"   Move and MoveStaged
 // A target can hold neither a blank nor a line feed, a source no line feed.
 // Reading gives moves back as Move: what a file names is owned by nobody.
+//
+// The journal alone carries such paths as well, on lines of the same form
+// with the letter in lower case ("u", "l", "m"), whose fields are escaped:
+// a blank as "\040", a line feed as "\012", a backslash as "\134". Only
+// entries that need it are written so; the manifest never holds them.
 #ifndef COMMIT_MANIFEST_H_
 #define COMMIT_MANIFEST_H_
 
@@ -23,16 +28,19 @@ std::string manifestLine(const std::string& target, const ChangeAction& action);
 std::string manifestText(const ChangeEntries& entries);
 
 // The text of `entries` in pieces of about 64 KiB: a journal of many files
-// is written without holding it whole. `entries` must not change while
-// the pieces are taken.
+// is written without holding it whole. With `escapeWhereNeeded` (the
+// journal), an entry the manifest cannot carry goes on an escaped line.
+// `entries` must not change while the pieces are taken.
 class ManifestPieces : public PieceSource {
  public:
-  explicit ManifestPieces(const ChangeEntries& entries) : entries_(entries), next_(entries.begin()) {}
+  explicit ManifestPieces(const ChangeEntries& entries, bool escapeWhereNeeded = false)
+      : entries_(entries), next_(entries.begin()), escape_(escapeWhereNeeded) {}
   bool next(std::string* piece) override;
 
  private:
   const ChangeEntries& entries_;
   ChangeEntries::const_iterator next_;
+  bool escape_;
 };
 
 enum class ManifestRead {
@@ -43,7 +51,10 @@ enum class ManifestRead {
 
 // Adds the entries of `text` to `entries` (a later line for a target
 // replaces an earlier one) up to the first bad line; lines with another
-// first field are passed over. `badLine` receives a refused line.
-ManifestRead parseManifest(const std::string& text, ChangeEntries* entries, std::string* badLine);
+// first field are passed over. `badLine` receives a refused line. With
+// `escapedLines` (the journal) the escaped lines are read too; a bad
+// escape makes the line malformed.
+ManifestRead parseManifest(const std::string& text, ChangeEntries* entries, std::string* badLine,
+                           bool escapedLines = false);
 
 #endif  // COMMIT_MANIFEST_H_

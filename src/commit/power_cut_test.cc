@@ -36,8 +36,8 @@ std::map<std::string, Contents> groups(const Contents& all) {
   return split;
 }
 
-// The old installed state: "web" 1 (two files, one dropped by the
-// upgrade), "gone" (to be uninstalled), a library directory that the
+// The old installed state: "web" 1 (three files, two dropped by the
+// upgrade; names with a blank or a backslash need the journal's escapes), "gone" (to be uninstalled), a library directory that the
 // commit removes and fills again. The staged files of the commit are
 // written but not flushed, in `staging`.
 ChangeEntries prepare(PowerCutFileSystem& fs, const std::string& staging) {
@@ -47,6 +47,7 @@ ChangeEntries prepare(PowerCutFileSystem& fs, const std::string& staging) {
   fs.addFile("/flash/var/pdb/web/files", "flash/www/web/a\nflash/www/web/old\n");
   fs.addFile("/flash/www/web/a", "old a");
   fs.addFile("/flash/www/web/old", "old only");
+  fs.addFile("/flash/www/web/old copy", "old copy");
   fs.addFile("/flash/var/pdb/gone/version", "1 0\n");
   fs.addFile("/flash/bin/gone", "gone");
   fs.addFile("/flash/lib/dir/x.so", "old x");
@@ -54,6 +55,7 @@ ChangeEntries prepare(PowerCutFileSystem& fs, const std::string& staging) {
   std::map<std::string, std::string> staged = {
       {"/flash/www/web/a", "new a"},
       {"/flash/www/web/b", "new b"},
+      {"/flash/www/web/read me\\now", "new readme"},
       {"/flash/var/pdb/web/version", "2 0\n"},
       {"/flash/var/pdb/web/files", "flash/www/web/a\nflash/www/web/b\n"},
       {"/flash/lib/dir/new.so", "new so"},
@@ -66,7 +68,7 @@ ChangeEntries prepare(PowerCutFileSystem& fs, const std::string& staging) {
     entries[file.first] = ChangeAction{ChangeKind::MoveStaged, path};
   }
   for (const char* removed : {"/flash/bin/gone", "/flash/lib/dir", "/flash/var/pdb/gone/",
-                              "/flash/www/web/old"}) {
+                              "/flash/www/web/old", "/flash/www/web/old copy"}) {
     entries[removed] = ChangeAction{ChangeKind::Remove, ""};
   }
   entries["/flash/var/pdb/web/image"] = ChangeAction{ChangeKind::Symlink, "/flash/bootimage"};
