@@ -34,13 +34,21 @@ std::string versionLine(const Package& package) {
   return std::to_string(package.version) + " " + std::to_string(package.buildTime) + "\n";
 }
 
-std::string filesText(const Package& package) {
-  std::string text;
+// The files file, one path a line without its leading "/", written path by
+// path: the list of a package of many files is not built in memory again.
+bool stageFilesList(ChangeSet& changes, const std::string& target, const Package& package) {
+  std::ofstream out;
+  changes.openStagedFile(out, target, kFilesHint, 0);
   for (const std::string& path : package.files) {
     if (path.empty()) continue;
-    text += (path[0] == '/' ? path.substr(1) : path) + "\n";
+    size_t skip = path[0] == '/' ? 1 : 0;
+    out.write(path.data() + skip, static_cast<std::streamsize>(path.size() - skip));
+    out.put('\n');
   }
-  return text;
+  out.flush();
+  bool good = out.good();
+  out.close();
+  return good;
 }
 
 bool fail(const Package& package, const char* label) {
@@ -78,7 +86,7 @@ bool writeDescriptiveFiles(const Package& package, ChangeSet& changes) {
   // A stale files file would make a bundle read back as an ordinary package.
   if (package.isBundle) {
     changes.addRemoval(dir + "files");
-  } else if (!stageText(changes, dir + "files", kFilesHint, filesText(package))) {
+  } else if (!stageFilesList(changes, dir + "files", package)) {
     return fail(package, "meta/files");
   }
   return true;
