@@ -99,6 +99,8 @@ TEST_F(StreamModeTest, FreshInstallFromAPipeAndFromASeekableFile) {
     EXPECT_EQ(0755u, modeOf(fresh, "/flash/bin/tool"));
     EXPECT_EQ("library", fresh.read("/flash/lib/tool.so"));
     EXPECT_EQ("text", fresh.read("/flash/share/read me"));
+    // The blank in a name does not cost the commit its journal.
+    EXPECT_EQ(std::string::npos, run.errors.find("journal")) << run.errors;
     EXPECT_EQ("flash/bin/tool\nflash/lib/tool.so\nflash/share/read me\n",
               fresh.read("/flash/var/pdb/tool/files"));
     EXPECT_EQ("", fresh.read("/flash/PCKGS_CHANGED"));
