@@ -2,12 +2,9 @@
 // from the descriptive files of entries no image described; each record is
 // completed with its enabled state and its scheduled action. Loading only
 // reads; nothing on disk changes.
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <memory>
 #include <set>
@@ -16,7 +13,6 @@
 #include "pdb/database_listing.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
-#include "platform/handles.h"
 #include "platform/regular_file.h"
 
 namespace {
