@@ -110,7 +110,9 @@ void addFileLines(const std::string& text, std::set<std::string>* files) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     if (end > start) {
-      std::string path = text[start] == '/' ? std::string() : std::string("/");
+      std::string path;
+      path.reserve(end - start + 1);
+      if (text[start] != '/') path += '/';
       path.append(text, start, end - start);
       files->insert(files->end(), std::move(path));
     }
