@@ -125,7 +125,9 @@ int runInstaller(int argc, char** argv) {
   removeStaleReplacement(FileSystem::real(), paths::kPostlog);
   // A database read only in part would make every decision of the run
   // wrong: packages missing from it would look uninstalled.
-  if (!db.openRepository(settings.quiet, systemArchitecture())) return 1;
+  PackageDb::LoadScope scope =
+      settings.show ? PackageDb::LoadScope::kListing : PackageDb::LoadScope::kWhole;
+  if (!db.openRepository(settings.quiet, systemArchitecture(), scope)) return 1;
   int status = runMode(db, settings);
   // A run that staged nothing for later leaves no staging directory: the
   // stream copy, deleted last, may have kept it from going with the rest.

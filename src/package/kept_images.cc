@@ -6,9 +6,9 @@
 
 #include "package/file_source.h"
 #include "package/package_reader.h"
+#include "pdb/database_listing.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
-#include "platform/handles.h"
 
 namespace {
 
@@ -48,21 +48,21 @@ void loadImage(const std::string& path, const std::string& entryName,
   packages.push_back(record.release());
 }
 
-
 }  // namespace
 
-// The entries always come from the database directory; `directory` only
-// says where their images are kept.
-bool PackageDb::loadImages(bool fromImagesDir, const std::string& directory, int* readError) {
-  DirectoryReader entries(paths::kDatabaseRoot);
-  if (!entries.isOpen()) return false;
-  std::string entryName;
-  while (entries.next(&entryName)) {
-    if (!isEntryName(entryName)) continue;
-    std::string image =
-        fromImagesDir ? directory + entryName : databaseEntryDir(entryName) + "image";
-    loadImage(image, entryName, packages);
+void PackageDb::loadEntryImages(const DatabaseListing& listing) {
+  for (const DatabaseListing::Entry& entry : listing.entries()) {
+    if (!entry.contents.mayHold("image")) continue;
+    loadImage(databaseEntryDir(entry.name) + "image", entry.name, packages);
   }
-  *readError = entries.error();
-  return true;
+}
+
+// The entries always come from the database directory; an image kept
+// under a name that is no entry is not read.
+void PackageDb::loadKeptImages(const DatabaseListing& listing) {
+  const DirectoryNames kept(paths::kKeptImagesDir);
+  for (const DatabaseListing::Entry& entry : listing.entries()) {
+    if (!kept.mayHold(entry.name)) continue;
+    loadImage(paths::kKeptImagesDir + entry.name, entry.name, packages);
+  }
 }

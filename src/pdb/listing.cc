@@ -3,7 +3,6 @@
 #include <inttypes.h>
 #include <stdio.h>
 
-#include <iomanip>
 #include <iostream>
 #include <string>
 
@@ -13,10 +12,10 @@
 
 namespace {
 
-const int kNameWidth = 16;
-const int kVersionWidth = 13;
-const int kBuiltWidth = 20;
-const int kNoteWidth = 40;
+const size_t kNameWidth = 16;
+const size_t kVersionWidth = 13;
+const size_t kBuiltWidth = 20;
+const size_t kNoteWidth = 40;
 const size_t kRuleLength = 94;
 
 // "Jan/01/1970 00:00:00" style, UTC.
@@ -28,25 +27,50 @@ std::string buildTimeText(uint32_t buildTime) {
   return text;
 }
 
-void printHeader(std::ostream& out) {
-  out << std::setw(kNameWidth) << "Name" << "    " << std::setw(kVersionWidth) << "Version"
-      << " " << std::setw(kBuiltWidth) << "Built" << std::setw(kNoteWidth) << "Note" << '\n';
-  out << std::string(kRuleLength, '-') << '\n';
+// Right-aligned in `width` columns, as a stream's setw pads: every byte of
+// a longer field is kept.
+void appendPadded(std::string* line, const std::string& field, size_t width) {
+  if (field.size() < width) line->append(width - field.size(), ' ');
+  line->append(field);
 }
 
-void printPackageLine(std::ostream& out, const Package& package) {
-  out << std::setw(kNameWidth) << package.name << " " << std::setw(1)
-      << (package.disabled ? "X" : " ") << std::setw(2)
-      << (package.bundle.name.empty() ? "  " : "B ") << std::setw(kVersionWidth)
-      << version2string(package.version) << " " << std::setw(kBuiltWidth)
-      << buildTimeText(package.buildTime) << " " << std::setw(kNoteWidth) << package.note
-      << '\n';
+void appendHeader(std::string* text) {
+  appendPadded(text, "Name", kNameWidth);
+  text->append("    ");
+  appendPadded(text, "Version", kVersionWidth);
+  text->append(" ");
+  appendPadded(text, "Built", kBuiltWidth);
+  appendPadded(text, "Note", kNoteWidth);
+  text->append("\n");
+  text->append(kRuleLength, '-');
+  text->append("\n");
+}
+
+void appendPackageLine(std::string* line, const Package& package) {
+  appendPadded(line, package.name, kNameWidth);
+  line->append(" ");
+  line->append(package.disabled ? "X" : " ");
+  line->append(package.bundle.name.empty() ? "  " : "B ");
+  appendPadded(line, version2string(package.version), kVersionWidth);
+  line->append(" ");
+  appendPadded(line, buildTimeText(package.buildTime), kBuiltWidth);
+  line->append(" ");
+  appendPadded(line, package.note, kNoteWidth);
+  line->append("\n");
 }
 
 }  // namespace
 
+// Each line is made whole and written at once: a stream formatting field
+// by field costs more than finding the records.
 void PackageDb::printListing() const {
-  printHeader(std::cout);
-  for (const Package* package : packages) printPackageLine(std::cout, *package);
+  std::string line;
+  appendHeader(&line);
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+  for (const Package* package : packages) {
+    line.clear();
+    appendPackageLine(&line, *package);
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+  }
   std::cout.flush();
 }

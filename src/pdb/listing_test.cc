@@ -74,6 +74,18 @@ TEST(PackageListingTest, PrintsEveryRecordInLoadOrder) {
   EXPECT_EQ(expected, listingOf(db));
 }
 
+// A name or note from a package header may hold any byte: each is written
+// whole, padded by its length in bytes.
+TEST(PackageListingTest, FieldsAreWrittenByteForByte) {
+  PackageDb db;
+  Package* odd = addPackage(db, std::string("nul\0name", 8), 0x07010000, 0);
+  odd->note = std::string("a\0b%s\n", 6);
+  const std::string expected = kHeader + blanks(8) + std::string("nul\0name", 8) + " " + " " +
+                               "  " + blanks(10) + "7.1" + " " + "Jan/01/1970 00:00:00" + " " +
+                               blanks(34) + std::string("a\0b%s\n", 6) + "\n";
+  EXPECT_EQ(expected, listingOf(db));
+}
+
 TEST(PackageListingTest, BuildTimesPastTheYear2038) {
   // Build times are unsigned 32-bit: they run to February 2106, far past
   // the end of a 32-bit time_t, which would show them before 1970.

@@ -2,21 +2,17 @@
 // from the descriptive files of entries no image described; each record is
 // completed with its enabled state and its scheduled action. Loading only
 // reads; nothing on disk changes.
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <memory>
 #include <set>
-#include <sstream>
-#include <streambuf>
+#include <utility>
 
+#include "pdb/database_listing.h"
 #include "pdb/package_db.h"
 #include "pdb/paths.h"
-#include "platform/handles.h"
 #include "platform/regular_file.h"
 
 namespace {
@@ -46,15 +42,36 @@ bool parseSigned(const std::string& word, int32_t* value) {
   return true;
 }
 
-bool readUnsigned(std::istream& in, uint32_t* value) {
-  std::string word;
-  return static_cast<bool>(in >> word) && parseUnsigned(word, value);
-}
+// The whitespace-delimited words of a text, one after another, cut where
+// `std::istream >> std::string` cuts them in the C locale.
+class Words {
+ public:
+  explicit Words(const std::string& text) : text_(text) {}
 
-bool readSigned(std::istream& in, int32_t* value) {
-  std::string word;
-  return static_cast<bool>(in >> word) && parseSigned(word, value);
-}
+  // False when no word is left.
+  bool next(std::string* word) {
+    while (position_ < text_.size() && isBlank(text_[position_])) ++position_;
+    if (position_ == text_.size()) return false;
+    size_t start = position_;
+    while (position_ < text_.size() && !isBlank(text_[position_])) ++position_;
+    word->assign(text_, start, position_ - start);
+    return true;
+  }
+  bool nextUnsigned(uint32_t* value) {
+    std::string word;
+    return next(&word) && parseUnsigned(word, value);
+  }
+  bool nextSigned(int32_t* value) {
+    std::string word;
+    return next(&word) && parseSigned(word, value);
+  }
+
+ private:
+  static bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+  const std::string& text_;
+  size_t position_ = 0;
+};
 
 // The content of a database or schedule file; false when it is missing,
 // no regular file or longer than `limit` (which its readers take as
@@ -67,10 +84,8 @@ bool readWhole(const std::string& path, size_t limit, std::string* content) {
 // none.
 std::string firstWord(const std::string& path) {
   std::string content;
-  if (!readWhole(path, kSmallFileLimit, &content)) return std::string();
-  std::istringstream in(content);
   std::string word;
-  in >> word;
+  if (readWhole(path, kSmallFileLimit, &content)) Words(content).next(&word);
   return word;
 }
 
@@ -86,33 +101,29 @@ std::string cleanedName(const std::string& name) {
   return cleaned;
 }
 
-// The names a directory holds, listed once so that only the files present
-// are opened: most entries lack most of the optional files. A directory
-// that cannot be listed for another reason has every name tried.
-class PresentNames {
- public:
-  PresentNames() = default;
-  explicit PresentNames(const std::string& dir) {
-    DirectoryReader reader(dir);
-    if (!reader.isOpen()) {
-      // No directory there: no file below it could be opened either.
-      listed_ = errno == ENOENT || errno == ENOTDIR;
-      return;
+// The lines of a files file, each a path relative to the root with or
+// without its leading "/"; empty lines are skipped. The file lists the
+// paths in order as a rule, so each is added at the end first.
+void addFileLines(const std::string& text, std::set<std::string>* files) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) {
+      std::string path;
+      path.reserve(end - start + 1);
+      if (text[start] != '/') path += '/';
+      path.append(text, start, end - start);
+      files->insert(files->end(), std::move(path));
     }
-    std::string name;
-    while (reader.next(&name)) names_.insert(name);
-    listed_ = reader.error() == 0;
+    start = end + 1;
   }
-  bool mayHold(const std::string& name) const { return !listed_ || names_.count(name) != 0; }
-
- private:
-  bool listed_ = false;
-  std::set<std::string> names_;
-};
+}
 
 // One entry directory and what it holds.
 struct EntryFiles {
-  explicit EntryFiles(const std::string& path) : dir(path), present(path) {}
+  EntryFiles(const std::string& path, const EntryContents& contents)
+      : dir(path), present(contents) {}
   FileRead read(const char* name, size_t limit, std::string* content) const {
     content->clear();
     if (!present.mayHold(name)) return FileRead::kMissing;
@@ -126,31 +137,37 @@ struct EntryFiles {
   }
 
   std::string dir;
-  PresentNames present;
+  EntryContents present;
 };
 
-// Descriptive files of an entry that no image described. A missing or
-// malformed version file, or a malformed list, schedules the record's
-// removal; a missing list is an empty one.
-void loadDescription(Package& package, const EntryFiles& entry) {
+void loadVersion(Package& package, const EntryFiles& entry) {
   std::string version;
   entry.read("version", kSmallFileLimit, &version);
-  std::istringstream versionFile(version);
-  if (!readUnsigned(versionFile, &package.version) ||
-      !readUnsigned(versionFile, &package.buildTime)) {
+  Words versionWords(version);
+  if (!versionWords.nextUnsigned(&package.version) ||
+      !versionWords.nextUnsigned(&package.buildTime)) {
     package.action = kActionUninstall;
   }
+}
+
+void loadRelations(Package& package, const EntryFiles& entry) {
   if (!entry.refList("deps", &package.depends, false)) package.action = kActionUninstall;
   if (!entry.refList("provides", &package.provides, true)) package.action = kActionUninstall;
   if (!entry.refList("conflicts", &package.conflicts, false)) {
     package.action = kActionUninstall;
   }
+}
+
+void loadBundleName(Package& package, const EntryFiles& entry) {
   // Its bundle is gone: a loaded bundle image would have described it.
   std::string bundleName = entry.firstWordOf("bundle");
   if (!bundleName.empty()) {
     package.bundle = PackageRef(bundleName, 0, 0, 0);
     package.action = kActionUninstall;
   }
+}
+
+void loadFileList(Package& package, const EntryFiles& entry) {
   std::string files;
   FileRead filesRead = entry.read("files", kDatabaseFileLimit, &files);
   package.isBundle = filesRead == FileRead::kMissing;
@@ -158,12 +175,18 @@ void loadDescription(Package& package, const EntryFiles& entry) {
     package.action = kActionUninstall;
     return;
   }
-  std::istringstream filesFile(files);
-  std::string line;
-  while (std::getline(filesFile, line)) {
-    if (line.empty()) continue;
-    package.files.insert(line[0] == '/' ? line : "/" + line);
-  }
+  addFileLines(files, &package.files);
+}
+
+// Descriptive files of an entry that no image described. A missing or
+// malformed version file, or a malformed list, schedules the record's
+// removal; a missing list is an empty one.
+void loadDescription(Package& package, const EntryFiles& entry, PackageDb::LoadScope scope) {
+  bool whole = scope == PackageDb::LoadScope::kWhole;
+  loadVersion(package, entry);
+  if (whole) loadRelations(package, entry);
+  loadBundleName(package, entry);
+  if (whole) loadFileList(package, entry);
 }
 
 void loadEnabledState(Package& package, const EntryFiles& entry) {
@@ -171,10 +194,7 @@ void loadEnabledState(Package& package, const EntryFiles& entry) {
   std::string disabled;
   if (entry.read("disabled", kSmallFileLimit, &disabled) != FileRead::kMissing) {
     package.disabled = true;
-    std::istringstream disabledFile(disabled);
-    std::string firstLine;
-    std::getline(disabledFile, firstLine);
-    package.userChoice = firstLine != "auto";
+    package.userChoice = disabled.compare(0, disabled.find('\n'), "auto") != 0;
     return;
   }
   package.disabled = false;
@@ -184,7 +204,7 @@ void loadEnabledState(Package& package, const EntryFiles& entry) {
   }
 }
 
-void loadSchedule(Package& package, const PresentNames& scheduled) {
+void loadSchedule(Package& package, const DirectoryNames& scheduled) {
   std::string cleaned = cleanedName(package.name);
   // A name with nothing left names the file "schedule" in the root itself.
   if (!scheduled.mayHold(cleaned.empty() ? "schedule" : cleaned)) return;
@@ -201,7 +221,8 @@ void loadSchedule(Package& package, const PresentNames& scheduled) {
   }
 }
 
-void loadPackageState(Package& package, const PresentNames& scheduled);
+void loadPackageState(Package& package, const EntryContents& contents,
+                      const DirectoryNames& scheduled, PackageDb::LoadScope scope);
 
 PackageDb* makeActiveDatabase() {
   PackageDb* database = new PackageDb();
@@ -227,69 +248,78 @@ PackageDb::~PackageDb() {
   for (Package* package : packages) delete package;
 }
 
-bool PackageDb::openRepository(bool quietConsole, const std::string& systemArchitecture) {
+bool PackageDb::openRepository(bool quietConsole, const std::string& systemArchitecture,
+                               LoadScope scope) {
   quiet = quietConsole;
   architecture = systemArchitecture;
-  int readError = 0;
-  if (!loadImages(false, paths::kDatabaseRoot, &readError)) {
+  DatabaseListing listing;
+  if (!listing.list(paths::kDatabaseRoot)) {
     printWarning("could not open repo");
     return true;
   }
-  if (readError == 0) loadImages(true, paths::kKeptImagesDir, &readError);
-  if (readError == 0) readError = loadEntriesWithoutImage();
-  if (readError == 0) return true;
+  loadEntryImages(listing);
+  int readError = listing.readError();
+  if (readError == 0) {
+    loadKeptImages(listing);
+    loadEntriesWithoutImage(listing, scope);
+    return true;
+  }
   fprintf(stderr, "readdir %s: %s\n", paths::kDatabaseRoot, strerror(readError));
   return false;
 }
 
 // Completes the records read from images with their state, and adds a
-// record for every entry that no image described. 0, or the error of a
-// failed directory read.
-int PackageDb::loadEntriesWithoutImage() {
-  DirectoryReader entries(paths::kDatabaseRoot);
-  if (!entries.isOpen()) return errno;
-  const PresentNames scheduled(paths::kScheduleRoot);
+// record for every entry that no image described.
+void PackageDb::loadEntriesWithoutImage(const DatabaseListing& listing, LoadScope scope) {
+  // The listing reads no schedule.
+  const DirectoryNames scheduled =
+      scope == LoadScope::kWhole ? DirectoryNames(paths::kScheduleRoot) : DirectoryNames();
   std::set<std::string> loaded;
   for (Package* package : packages) {
-    loadPackageState(*package, scheduled);
+    loadPackageState(*package, listing.contentsOf(package->name), scheduled, scope);
     loaded.insert(package->name);
   }
-  std::string entryName;
-  while (entries.next(&entryName)) {
-    if (!isEntryName(entryName) || !loaded.insert(entryName).second) continue;
-    std::unique_ptr<Package> package(new Package(entryName));
-    loadPackageState(*package, scheduled);
+  for (const DatabaseListing::Entry& entry : listing.entries()) {
+    if (!loaded.insert(entry.name).second) continue;
+    std::unique_ptr<Package> package(new Package(entry.name));
+    loadPackageState(*package, entry.contents, scheduled, scope);
     packages.push_back(package.release());
   }
-  return entries.error();
 }
 
 namespace {
 
-void loadPackageState(Package& package, const PresentNames& scheduled) {
-  const EntryFiles entry(databaseEntryDir(package.name));
-  if (package.version == 0) loadDescription(package, entry);
+void loadPackageState(Package& package, const EntryContents& contents,
+                      const DirectoryNames& scheduled, PackageDb::LoadScope scope) {
+  const EntryFiles entry(databaseEntryDir(package.name), contents);
+  if (package.version == 0) loadDescription(package, entry, scope);
   loadEnabledState(package, entry);
-  if (!package.isAllOnes()) loadSchedule(package, scheduled);
+  if (scope == PackageDb::LoadScope::kWhole && !package.isAllOnes()) {
+    loadSchedule(package, scheduled);
+  }
 }
 
 }  // namespace
 
-void Package::loadState() { loadPackageState(*this, PresentNames()); }
+void Package::loadState() {
+  loadPackageState(*this, EntryContents::ofDirectory(databaseEntryDir(name)), DirectoryNames(),
+                   PackageDb::LoadScope::kWhole);
+}
 
 bool readRefList(const std::string& path, std::vector<PackageRef>* list, bool withPriority) {
   std::string content;
   FileRead read = readRegularFile(path, kDatabaseFileLimit, &content);
   if (read == FileRead::kMissing) return true;
   if (read == FileRead::kTooLong) return false;
-  std::istringstream in(content);
+  Words words(content);
   std::string name;
-  while (in >> name) {
+  while (words.next(&name)) {
     PackageRef entry(name, 0, 0, 0);
-    if (!readUnsigned(in, &entry.minVersion) || !readUnsigned(in, &entry.maxVersion)) return false;
-    if (withPriority && !readSigned(in, &entry.priority)) return false;
+    if (!words.nextUnsigned(&entry.minVersion) || !words.nextUnsigned(&entry.maxVersion)) {
+      return false;
+    }
+    if (withPriority && !words.nextSigned(&entry.priority)) return false;
     list->push_back(entry);
   }
-  // A read error is not the end of the list.
-  return !in.bad();
+  return true;
 }

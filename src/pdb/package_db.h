@@ -10,6 +10,8 @@
 #include "console/console.h"
 #include "pdb/package.h"
 
+class DatabaseListing;
+
 class PackageDb : public Console {
  public:
   // The database of the run, made on first use and never destroyed; it is
@@ -19,18 +21,26 @@ class PackageDb : public Console {
   PackageDb() = default;
   ~PackageDb() override;
 
+  // What a load reads. The --show table needs each record's name, version,
+  // build time, bundle, note and enabled state only: kListing reads no
+  // relation lists, file lists or schedule, so its records lack them (and
+  // the actions those would schedule), and nothing may be decided on them.
+  enum class LoadScope { kWhole, kListing };
+
   // Loading (from "/flash/var/pdb/", kept images, state and schedule files).
   // A database directory that cannot be opened is an empty database, with
   // the warning "could not open repo". False when the directory could not
   // be read to its end ("readdir", the directory and the system's error
   // text on standard error): the records are then partial, and nothing may
   // be decided on them.
-  bool openRepository(bool quietConsole, const std::string& systemArchitecture);
-  // One pass over the database directory that turns kept images into
-  // records. False only when "/flash/var/pdb/" cannot be opened; otherwise
-  // *readError is 0, or the error of a failed read that ended the pass.
-  // Defined with the package reader (package/kept_images.cc).
-  bool loadImages(bool fromImagesDir, const std::string& directory, int* readError);
+  bool openRepository(bool quietConsole, const std::string& systemArchitecture,
+                      LoadScope scope = LoadScope::kWhole);
+  // The passes that turn package images into records, in the order of
+  // `listing`: the images in the entries' own directories, then those kept
+  // in "/rw/pckg/.images/" under an entry's name. Only the images listed
+  // are opened. Defined with the package reader (package/kept_images.cc).
+  void loadEntryImages(const DatabaseListing& listing);
+  void loadKeptImages(const DatabaseListing& listing);
 
   // Lookups; names compare exactly.
   int indexOf(const std::string& name) const;
@@ -67,7 +77,7 @@ class PackageDb : public Console {
   bool postlogLoaded = false;
 
  private:
-  int loadEntriesWithoutImage();
+  void loadEntriesWithoutImage(const DatabaseListing& listing, LoadScope scope);
 };
 
 // ".", ".." and hidden names in the database root are not entries.

@@ -251,4 +251,52 @@ TEST_F(RepositoryLoadTest, AllOnesRecordsReadNoSchedule) {
             sortedLines(load().value));
 }
 
+// The --show table reads only what it shows: its table is the same as after
+// a whole load, while the records lack the lists, the files and the
+// actions those would schedule.
+TEST_F(RepositoryLoadTest, ListingScopeReadsWhatTheTableShows) {
+  entry("dhcp", "version", "117440512 1000\n");
+  entry("dhcp", "deps", "system 100 0\n");
+  entry("dhcp", "provides", "dns 0 0 -1\n");
+  entry("dhcp", "conflicts", "ppp 0 0\n");
+  entry("dhcp", "files", "flash/a\n");
+  entry("dhcp", "disabled", "auto\n");
+  entry("suite", "version", "5 6\n");
+  entry("suite", "enabled", "");
+  entry("orphan", "version", "3 4\n");
+  entry("orphan", "bundle", "gone\n");
+  entry("orphan", "files", "flash/b\n");
+  entry("broken", "version", "3 4\n");
+  entry("broken", "deps", "system 1\n");
+  entry("broken", "files", "");
+  entry("planned", "version", "1 2\n");
+  entry("planned", "files", "");
+  entry("noversion", "files", "");
+  put("/ram/pdb/planned/schedule", "disable\n");
+  EXPECT_EQ(sortedLines("x86 first dhcp v117440512\n"
+                        "dhcp v117440512 t1000 a0 disabled auto\n"
+                        "suite v5 t6 a0 enabled user\n"
+                        "orphan v3 t4 a1 enabled auto in:gone/0/0\n"
+                        "broken v3 t4 a0 enabled auto\n"
+                        "planned v1 t2 a0 enabled auto\n"
+                        "noversion v0 t0 a1 enabled auto\n"),
+            sortedLines(load(false, PackageDb::LoadScope::kListing).value));
+
+  auto table = [this](PackageDb::LoadScope scope) {
+    RootRun run = testing_support::runInRoot(root_.path(), [scope] {
+      PackageDb db;
+      db.openRepository(true, "x86", scope);
+      db.printListing();
+      return std::string();
+    });
+    EXPECT_EQ(0, run.status) << run.errors;
+    return run.output;
+  };
+  std::string whole = table(PackageDb::LoadScope::kWhole);
+  EXPECT_EQ(8, std::count(whole.begin(), whole.end(), '\n'));
+  EXPECT_NE(std::string::npos, whole.find(" X   "));
+  EXPECT_NE(std::string::npos, whole.find(" B "));
+  EXPECT_EQ(whole, table(PackageDb::LoadScope::kListing));
+}
+
 }  // namespace

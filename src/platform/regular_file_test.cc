@@ -43,4 +43,37 @@ TEST(RegularFile, OnlyRegularFilesAreReadAndOnlyUpToTheBound) {
   close(fd);
 }
 
+// The reader sizes its first read by the size the file had when opened; a
+// file whose size says less than it holds is still read to its end, and
+// the bound holds at every size.
+TEST(RegularFile, WholeContentWhateverTheSizeSays) {
+  testing_support::TempDir dir;
+  const std::string big = dir.path() + "/big";
+  std::string pattern;
+  for (int i = 0; i < 40000; ++i) pattern += static_cast<char>('a' + i % 26);
+  std::ofstream(big) << pattern;
+  std::string content;
+  EXPECT_EQ(FileRead::kRead, readRegularFile(big, 1u << 20, &content));
+  EXPECT_EQ(pattern, content);
+  EXPECT_EQ(FileRead::kRead, readRegularFile(big, 40000, &content));
+  EXPECT_EQ(pattern, content);
+  EXPECT_EQ(FileRead::kTooLong, readRegularFile(big, 39999, &content));
+  EXPECT_EQ(pattern.substr(0, 39999), content);
+  EXPECT_EQ(FileRead::kTooLong, readRegularFile(big, 0, &content));
+  EXPECT_EQ("", content);
+
+  const std::string empty = dir.path() + "/empty";
+  std::ofstream(empty).flush();
+  EXPECT_EQ(FileRead::kRead, readRegularFile(empty, 0, &content));
+  EXPECT_EQ("", content);
+
+  // A regular file whose size is 0 but that holds text, as the kernel's
+  // own files are.
+  EXPECT_EQ(FileRead::kRead, readRegularFile("/proc/self/status", 1u << 20, &content));
+  EXPECT_EQ(0u, content.find("Name:"));
+  EXPECT_NE(std::string::npos, content.find("\nPid:"));
+  EXPECT_EQ(FileRead::kTooLong, readRegularFile("/proc/self/status", 5, &content));
+  EXPECT_EQ("Name:", content);
+}
+
 }  // namespace

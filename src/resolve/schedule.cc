@@ -10,62 +10,8 @@
 #include "pdb/database_writer.h"
 #include "pdb/display_name.h"
 #include "pdb/package_db.h"
+#include "resolve/name_index.h"
 #include "resolve/selection.h"
-
-// The records by every name they bear, provide or forbid, with their
-// database positions, so that the steps which look a bundle or a
-// conflicting record up by name cost a lookup instead of a walk of the
-// whole database (a bundle may bring 10,000 members). A snapshot: valid
-// while db.packages is unchanged, which steps 1 to 7 leave it.
-class NameIndex {
- public:
-  explicit NameIndex(const std::vector<Package*>& packages) : packages_(packages) {
-    for (size_t i = 0; i < packages.size(); ++i) {
-      const Package& package = *packages[i];
-      firstByName_.emplace(package.name, packages[i]);
-      add(package.name, i);
-      for (const PackageRef& ref : package.provides) add(ref.name, i);
-      for (const PackageRef& ref : package.conflicts) add(ref.name, i);
-    }
-  }
-
-  // What PackageDb::find answers.
-  Package* first(const std::string& name) const {
-    auto found = firstByName_.find(name);
-    return found == firstByName_.end() ? nullptr : found->second;
-  }
-
-  // In database order, every record that shares a name with `q` (its own,
-  // a provided or a forbidden one): the only records that can conflict
-  // with `q` or that `q` can conflict with.
-  std::vector<Package*> related(const Package& q) const {
-    std::vector<size_t> positions;
-    gather(q.name, &positions);
-    for (const PackageRef& ref : q.provides) gather(ref.name, &positions);
-    for (const PackageRef& ref : q.conflicts) gather(ref.name, &positions);
-    std::sort(positions.begin(), positions.end());
-    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    std::vector<Package*> records;
-    for (size_t position : positions) records.push_back(packages_[position]);
-    return records;
-  }
-
- private:
-  void add(const std::string& name, size_t position) {
-    std::vector<size_t>& list = byName_[name];
-    if (list.empty() || list.back() != position) list.push_back(position);
-  }
-  void gather(const std::string& name, std::vector<size_t>* positions) const {
-    auto found = byName_.find(name);
-    if (found != byName_.end()) {
-      positions->insert(positions->end(), found->second.begin(), found->second.end());
-    }
-  }
-
-  const std::vector<Package*>& packages_;
-  std::map<std::string, Package*> firstByName_;
-  std::map<std::string, std::vector<size_t>> byName_;
-};
 
 namespace {
 
@@ -149,9 +95,9 @@ void settleConflicts(PackageDb& db, bool verbose, const NameIndex& names) {
 
 // Step 4 for one package: moves its action on when a dependency is lost;
 // true when the action changed.
-bool followLostDependency(const PackageDb& db, Package& package) {
+bool followLostDependency(const NameIndex& names, Package& package) {
   for (const PackageRef& dependency : package.depends) {
-    ProviderStatus status = providerStatus(db.providersOf(dependency));
+    ProviderStatus status = providerStatus(names.providersOf(dependency));
     if (status == ProviderStatus::LostByUninstall && package.action != kActionUninstall) {
       package.action = kActionUninstall;
       return true;
@@ -166,12 +112,12 @@ bool followLostDependency(const PackageDb& db, Package& package) {
 
 // Step 4: every change starts the walk again from the first package. A
 // change only moves an action on towards uninstall, so the walk ends.
-void dropLostDependents(PackageDb& db) {
+void dropLostDependents(PackageDb& db, const NameIndex& names) {
   bool changed;
   do {
     changed = false;
     for (Package* package : db.packages) {
-      if (followLostDependency(db, *package)) {
+      if (followLostDependency(names, *package)) {
         changed = true;
         break;
       }
@@ -297,7 +243,8 @@ void PrerequisiteKeeper::keepPrerequisites(Package& package) {
     if (bundle) keepPackage(*bundle, package);
   }
   for (const PackageRef& dependency : package.depends) {
-    std::vector<Package*> providers = db_.providersOf(dependency);
+    std::vector<Package*> providers =
+        names_ ? names_->providersOf(dependency) : db_.providersOf(dependency);
     if (providerStatus(providers) == ProviderStatus::Kept) continue;
     if (providers.empty()) return;
     if (Package* kept = chooseProvider(providers)) keepPackage(*kept, package);
@@ -334,7 +281,7 @@ void PackageDb::applySchedule(ChangeSet& changes, bool verbose) {
   spreadBundleActions(*this, names);
   keepWhatActivePackagesNeed(*this, verbose, names);
   settleConflicts(*this, verbose, names);
-  dropLostDependents(*this);
+  dropLostDependents(*this, names);
   settleBundles(*this);
   if (refuseEmptyPlan(*this, verbose)) return;
   std::vector<Package*> enabling = enableList(*this);

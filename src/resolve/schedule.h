@@ -56,8 +56,8 @@ class NameIndex;
 
 class PrerequisiteKeeper {
  public:
-  // `names` (may be null) answers bundle lookups instead of a walk of
-  // db.packages; it must describe db.packages as they are.
+  // `names` (may be null) answers bundle and provider lookups instead of
+  // walks of db.packages; it must describe db.packages as they are.
   PrerequisiteKeeper(PackageDb& db, bool verbose, const NameIndex* names = nullptr)
       : db_(db), verbose_(verbose), names_(names) {}
   PrerequisiteKeeper(const PrerequisiteKeeper&) = delete;

@@ -84,11 +84,11 @@ class RepositoryLoadTest : public ::testing::Test {
 
   // Opens the repository inside the root; the value is the records'
   // description.
-  RootRun load(bool quiet = false) {
-    RootRun run = testing_support::runInRoot(root_.path(), [quiet] {
+  RootRun load(bool quiet = false, PackageDb::LoadScope scope = PackageDb::LoadScope::kWhole) {
+    RootRun run = testing_support::runInRoot(root_.path(), [quiet, scope] {
       alarm(20);  // a loading loop that never ends fails instead of hanging
       PackageDb db;
-      db.openRepository(quiet, "x86");
+      db.openRepository(quiet, "x86", scope);
       Package* first = db.find("dhcp");
       return db.architecture + (first ? " first dhcp v" + std::to_string(first->version) : "") +
              "\n" + describeAll(db);
