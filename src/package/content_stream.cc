@@ -22,47 +22,73 @@ uint32_t le32(const char* bytes) {
 
 }  // namespace
 
-InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source_(source) {
+InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
+    : source_(source), input_(new char[kInputSize]), output_(new char[kOutputSize]) {
   memset(&zlib_, 0, sizeof zlib_);
   ready_ = inflateInit_(&zlib_, ZLIB_VERSION, static_cast<int>(sizeof zlib_)) == Z_OK;
   ended_ = !ready_;
-  setg(output_, output_, output_);
+  setg(output_.get(), output_.get(), output_.get());
 }
 
 InflateStreamBuf::~InflateStreamBuf() {
   if (ready_) inflateEnd(&zlib_);
 }
 
-int InflateStreamBuf::inflateOnce() {
+long InflateStreamBuf::inflateOnce(char* out, size_t capacity) {
   if (ended_) return -1;
   if (zlib_.avail_in == 0) {
-    std::streamsize got = source_->sgetn(input_, kBufferSize);
+    std::streamsize got = source_->sgetn(input_.get(), kInputSize);
     if (got <= 0) {
       ended_ = true;  // the part is used up
       return -1;
     }
-    zlib_.next_in = reinterpret_cast<Bytef*>(input_);
+    zlib_.next_in = reinterpret_cast<Bytef*>(input_.get());
     zlib_.avail_in = static_cast<uInt>(got);
   }
-  zlib_.next_out = reinterpret_cast<Bytef*>(output_);
-  zlib_.avail_out = kBufferSize;
+  // zlib counts in uInt, 32 bits on every CPU the installer runs on.
+  uInt room = static_cast<uInt>(std::min<size_t>(capacity, 1u << 30));
+  zlib_.next_out = reinterpret_cast<Bytef*>(out);
+  zlib_.avail_out = room;
   int result = inflate(&zlib_, Z_PARTIAL_FLUSH);
-  int produced = static_cast<int>(kBufferSize - zlib_.avail_out);
+  long produced = static_cast<long>(room - zlib_.avail_out);
   if ((result != Z_OK && result != Z_STREAM_END) || (result == Z_STREAM_END && produced == 0)) {
     ended_ = true;
     return -1;
   }
+  produced_ += static_cast<uint64_t>(produced);
   return produced;
 }
 
 InflateStreamBuf::int_type InflateStreamBuf::underflow() {
   while (gptr() == egptr()) {
-    int produced = inflateOnce();
+    long produced = inflateOnce(output_.get(), kOutputSize);
     if (produced < 0) return traits_type::eof();
-    produced_ += static_cast<uint64_t>(produced);
-    setg(output_, output_, output_ + produced);
+    setg(output_.get(), output_.get(), output_.get() + produced);
   }
   return traits_type::to_int_type(*gptr());
+}
+
+std::streamsize InflateStreamBuf::xsgetn(char* out, std::streamsize n) {
+  std::streamsize done = 0;
+  while (done < n) {
+    std::streamsize buffered = egptr() - gptr();
+    if (buffered > 0) {
+      std::streamsize take = std::min(buffered, n - done);
+      memcpy(out + done, gptr(), static_cast<size_t>(take));
+      gbump(static_cast<int>(take));
+      done += take;
+      continue;
+    }
+    // Large reads skip the buffer: one copy fewer of every data byte.
+    if (static_cast<size_t>(n - done) >= kDirectRead) {
+      long produced = inflateOnce(out + done, static_cast<size_t>(n - done));
+      if (produced < 0) break;
+      done += produced;
+      continue;
+    }
+    if (traits_type::eq_int_type(underflow(), traits_type::eof())) break;
+  }
+  return done;
 }
 
 bool InflateStreamBuf::skipForward(uint64_t n) {

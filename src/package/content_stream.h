@@ -17,6 +17,7 @@
 #include <zlib.h>
 
 #include <istream>
+#include <memory>
 #include <streambuf>
 #include <string>
 
@@ -24,10 +25,14 @@ class PackageReader;
 
 // Inflating stream buffer over the current part of a package reader. Only
 // moves forward: relative skips forward, and telling the position. Does
-// not own the source.
+// not own the source. A read of at least kDirectRead bytes is inflated
+// straight into the caller's memory; smaller reads (entry headers and
+// paths) go through the buffer.
 class InflateStreamBuf : public std::streambuf {
  public:
-  static const size_t kBufferSize = 4096;
+  static const size_t kInputSize = 16384;
+  static const size_t kOutputSize = 16384;
+  static const size_t kDirectRead = 4096;
 
   // `source` is the reader's part buffer, positioned on a type-4 part; it
   // must outlive this buffer.
@@ -41,11 +46,13 @@ class InflateStreamBuf : public std::streambuf {
                    std::ios_base::openmode which) override;
   pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
   int_type underflow() override;
+  std::streamsize xsgetn(char* out, std::streamsize n) override;
 
  private:
-  // One inflate call over pending input, reading more when none is left.
-  // Returns the bytes produced, or -1 at the end of the data.
-  int inflateOnce();
+  // One inflate call over pending input into `out` (at most `capacity`
+  // bytes), reading more input when none is left. Returns the bytes
+  // produced, or -1 at the end of the data.
+  long inflateOnce(char* out, size_t capacity);
   bool skipForward(uint64_t n);
   uint64_t position() const { return produced_ - static_cast<uint64_t>(egptr() - gptr()); }
 
@@ -54,8 +61,9 @@ class InflateStreamBuf : public std::streambuf {
   bool ready_ = false;  // the inflate state is set up
   bool ended_ = false;  // end of the stream, corrupt data or no more input
   uint64_t produced_ = 0;
-  char input_[kBufferSize];
-  char output_[kBufferSize];
+  // On the heap: the walker that holds this buffer lives on the stack.
+  std::unique_ptr<char[]> input_;
+  std::unique_ptr<char[]> output_;
 };
 
 // The inflated file tree of the reader's current part as an input stream.

@@ -212,4 +212,30 @@ TEST(ContentStreamTest, StreamSkipsOnlyForward) {
   EXPECT_TRUE(stream.fail());
 }
 
+TEST(ContentStreamTest, ReadsOfAnySizeGiveTheSameBytesAndPositions) {
+  // Compressible and incompressible stretches, so that inflate calls
+  // produce pieces of many sizes.
+  std::string plain = noise(70000, 5) + std::string(200000, 'z') + noise(30001, 6);
+  const size_t sizes[] = {1, 30, 4095, 4096, 16383, 16384, 65536, 100000};
+  for (size_t first : sizes) {
+    TreeFixture fixture(zlibCompress(plain));
+    ContentStream stream(fixture.reader());
+    std::string read;
+    std::vector<char> piece(100000);
+    for (size_t i = 0; read.size() < plain.size(); ++i) {
+      // Alternate between the buffer and the direct path.
+      size_t want = i % 2 == 0 ? first : sizes[i % 8];
+      want = std::min(want, plain.size() - read.size());
+      stream.read(piece.data(), static_cast<std::streamsize>(want));
+      ASSERT_EQ(want, static_cast<size_t>(stream.gcount())) << first << " at " << read.size();
+      read.append(piece.data(), want);
+      ASSERT_EQ(read.size(), static_cast<size_t>(stream.tellg()));
+    }
+    EXPECT_EQ(plain, read) << first;
+    stream.read(piece.data(), 1);
+    EXPECT_EQ(0, stream.gcount());
+    EXPECT_TRUE(stream.eof());
+  }
+}
+
 }  // namespace
