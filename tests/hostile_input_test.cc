@@ -117,9 +117,15 @@ TEST_F(HostileInput, TreesAndPathsThatCannotBeInstalledAreBroken) {
   for (int i = 0; i <= 100000; ++i) crowd.push_back(directoryEntry("/d" + std::to_string(i)));
   std::string deep;
   for (int i = 0; i < 2100; ++i) deep += "a/";
+  // Paths that each fit, but together would take more memory than any
+  // real tree: about 20 MB of them.
+  std::string tall;
+  for (int i = 0; i < 15; ++i) tall += "/" + std::string(250, 't');
+  std::vector<FileTreeEntry> heavy;
+  for (int i = 0; i < 5300; ++i) heavy.push_back(fileEntry(tall + "/f" + std::to_string(i), "h"));
   for (const PackageSpec& spec :
        {tool(kV2, crowd), tool(kV2, {fileEntry(deep + "f", "deep")}),
-        tool(kV2, {fileEntry("/bin/" + std::string(300, 'n'), "long name")})}) {
+        tool(kV2, {fileEntry("/bin/" + std::string(300, 'n'), "long name")}), tool(kV2, heavy)}) {
     ProgramRun run = stream(packageFile(spec));
     EXPECT_EQ(1, run.status);
     EXPECT_TRUE(contains(run.output, broken)) << run.output;

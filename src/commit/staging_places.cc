@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <limits.h>
 
+#include <vector>
+
 #include "commit/commit_paths.h"
 #include "commit/directories.h"
 
@@ -13,6 +15,8 @@ const uint64_t kStagingReserve = 65536;
 // What a file may take beyond its size on any file system the installer
 // meets: its last block, and one block of the file system's own records.
 const uint64_t kChargedSlack = 2 * 65536;
+// Missing directories above a parent that are remembered with its answer.
+const size_t kRememberedLevels = 16;
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
@@ -45,12 +49,21 @@ std::string StagingPlaces::answeringDirectory(const std::string& parent, Space**
     return known->second;
   }
   // One string shortened in place: the walk costs the path's length once.
+  // The missing directories nearest the parent get the same answer, so
+  // that their other subdirectories need not ask again; a few levels are
+  // enough for real trees, and keep a deep path from filling memory.
   std::string directory = parent;
   std::string found;
+  std::vector<std::string> missing;
   for (;;) {
     auto asked = spaces_.find(directory);
     if (asked != spaces_.end()) {
       found = directory;
+      break;
+    }
+    auto known = answering_.find(directory);
+    if (known != answering_.end()) {
+      found = known->second;
       break;
     }
     Space fresh;
@@ -59,9 +72,11 @@ std::string StagingPlaces::answeringDirectory(const std::string& parent, Space**
       found = directory;
       break;
     }
+    if (missing.size() < kRememberedLevels) missing.push_back(directory);
     if (directory == "/" || directory == ".") break;
     becomeParentDirectory(directory);
   }
+  for (const std::string& passed : missing) answering_[passed] = found;
   answering_[parent] = found;
   *space = found.empty() ? nullptr : &spaces_[found];
   return found;

@@ -327,12 +327,18 @@ bool extractFiles(Package& package, PackageReader& reader, ChangeSet& changes,
   ContentEntry entry;
   WalkStep step;
   size_t entries = 0;
+  size_t pathBytes = 0;
   while ((step = walker.next(&entry)) == WalkStep::kEntry) {
     if (++entries > kMaxTreeEntries) {
       reportBrokenPackage(package);
       return false;
     }
     if (!entry.extracted()) continue;
+    pathBytes += entry.path.size();
+    if (pathBytes > kMaxTreePathBytes) {
+      reportBrokenPackage(package);
+      return false;
+    }
     if (!extractEntry(package, entry, walker, changes, boundBySpace)) return false;
     showInstallProgress(package, reader);
   }

@@ -34,6 +34,9 @@ enum class SignatureKnown {
 // what real packages hold; a path longer than the system's limit, or with
 // a component longer than its name limit, could never be installed.
 const size_t kMaxTreeEntries = 100000;
+// The paths of the files staged from one tree, all together: what the
+// change set must hold in memory until the commit.
+const size_t kMaxTreePathBytes = 16u << 20;
 const size_t kMaxTargetPath = 4095;     // PATH_MAX less its terminator
 const size_t kMaxNameComponent = 255;   // NAME_MAX
 // Free space a staged file must leave on its file system while the
