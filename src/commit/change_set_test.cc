@@ -240,9 +240,9 @@ TEST(ChangeSetCommit, OrderFlushAndFailures) {
       "unlink /flash/.link.commit-copy",
       "symlink /flash/.link.commit-copy to /flash/a",
       "unlink /flash/.link.commit-copy",
-      // Moves, the database entry last. The removal may have taken
-      // directories away: they are made again, once each.
-      "mkdir /flash",
+      // Moves, the database entry last. What the removal may have taken
+      // away the link step made again; the failed move's unlink below
+      // makes the database directory be made once more.
       "rename /flash/a from /flash/.a.commit-copy",
       "rename /flash/b from /ram/tmp2",
       "copy /flash/.b.commit-copy from /ram/tmp2 spinning",

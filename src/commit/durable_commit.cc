@@ -132,8 +132,8 @@ void DurableCommit::applyRemovalsAndLinks() {
 }
 
 void DurableCommit::applyMoves() {
-  // The removals may have taken directories away.
-  madeDirectories_.clear();
+  // The directories made for the copies still stand: a removal that takes
+  // anything away forgets them all.
   for (int databasePass = 0; databasePass < 2; ++databasePass) {
     for (const auto& entry : entries_) {
       if (!isMove(entry.second.kind) || isDatabaseTarget(entry.first) != (databasePass == 1)) continue;
