@@ -19,8 +19,8 @@ const char kFlashPrefix[] = "/flash/";
 // The installed paths recorded in the entry's files file. A record that a
 // kept image described never read them into `files`. A files file that is
 // no regular file, or is too long to be real, records nothing.
-std::set<std::string> recordedFiles(const Package& package) {
-  std::set<std::string> files;
+PathSet recordedFiles(const Package& package) {
+  PathSet files;
   std::string content;
   if (readRegularFile(databaseDir(package) + "files", kDatabaseFileLimit, &content) !=
       FileRead::kRead) {
@@ -68,7 +68,9 @@ bool bootImageHasOneLink() {
 void Package::stageRemoval(ChangeSet& changes) {
   // The recorded paths are full target paths ("/flash/..."), removed as
   // they stand.
-  std::set<std::string> installed = files.empty() ? recordedFiles(*this) : files;
+  PathSet recorded;
+  if (files.empty()) recorded = recordedFiles(*this);
+  const PathSet& installed = files.empty() ? recorded : files;
   for (const std::string& path : installed) {
     if (isRemovableInstalledPath(path)) {
       changes.addRemoval(path);

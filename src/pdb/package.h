@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "pdb/path_set.h"
+
 class ChangeSet;
 
 // Packed version: major (bits 31..24), minor (23..16), kind (15..8:
@@ -109,7 +111,7 @@ class Package : public PackageInfo {
 
   // Paths of the installed files, each beginning with "/", relative to
   // the root; ordered byte-wise.
-  std::set<std::string> files;
+  PathSet files;
   // The bundle this package came from; empty name = none.
   PackageRef bundle;
   bool disabled = false;

@@ -104,7 +104,7 @@ std::string cleanedName(const std::string& name) {
 // The lines of a files file, each a path relative to the root with or
 // without its leading "/"; empty lines are skipped. The file lists the
 // paths in order as a rule, so each is added at the end first.
-void addFileLines(const std::string& text, std::set<std::string>* files) {
+void addFileLines(const std::string& text, PathSet* files) {
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -114,7 +114,7 @@ void addFileLines(const std::string& text, std::set<std::string>* files) {
       path.reserve(end - start + 1);
       if (text[start] != '/') path += '/';
       path.append(text, start, end - start);
-      files->insert(files->end(), std::move(path));
+      files->insert(path);
     }
     start = end + 1;
   }
