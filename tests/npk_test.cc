@@ -17,6 +17,7 @@ const char kBuildTime[] = "1700000000";
 // The fingerprints of the development keys, which a development build trusts.
 const std::string kDevEd = ", key ed25519:a86d62b6c74eeb42";
 const std::string kDevLegacy = ", key legacy:a0d6640dbbfd5522";
+const std::string kOnlyWithoutSecure = "; only while /ram/SECURE is absent";
 
 class NpkTest : public ::testing::Test {
  protected:
@@ -123,15 +124,12 @@ TEST_F(NpkTest, EverySigningOptionVerifiesAsItShould) {
       {"edkey", {"--key", "KEYS/dev-ed25519.pem"}, "7.2", 0,
        "accepted: Ed25519 signature, SHA-256 digest" + kDevEd},
       {"legacy", {"--sign", "legacy", "--digest", "sha1"}, "7.1beta3", 0,
-       "accepted: legacy signature, SHA-1 digest" + kDevLegacy},
+       "accepted: legacy signature, SHA-1 digest" + kDevLegacy + kOnlyWithoutSecure},
       {"legacy256", {"--legacy-key", "KEYS/dev-legacy.key"}, "6.46.8", 0,
-       "accepted: legacy signature, SHA-256 digest" + kDevLegacy},
+       "accepted: legacy signature, SHA-256 digest" + kDevLegacy + kOnlyWithoutSecure},
       {"both", {"--sign", "both"}, "7.2", 0, "accepted: Ed25519 signature, SHA-256 digest" + kDevEd},
       {"both1", {"--sign", "both", "--digest", "sha1"}, "7.0", 0,
-       "accepted: legacy signature, SHA-1 digest" + kDevLegacy},
-      {"late", {"--sign", "legacy"}, "7.2", 1,
-       "refused: valid legacy signature (SHA-256 digest" + kDevLegacy +
-           "), but the legacy scheme is not allowed for version 7.2"},
+       "accepted: legacy signature, SHA-1 digest" + kDevLegacy + kOnlyWithoutSecure},
   };
   const std::string keys = developmentKeyDir();
   for (const Case& c : cases) {
@@ -157,6 +155,12 @@ TEST_F(NpkTest, EverySigningOptionVerifiesAsItShould) {
   EXPECT_EQ(1, refused.status);
   EXPECT_TRUE(contains(refused.errors, "only over a SHA-256 digest")) << refused.errors;
   EXPECT_FALSE(pathExists(dir.file("x.npk")));
+  // Nor is a legacy signature alone outside the legacy windows.
+  refused = npk({"build", "--name", "late", "--version", "7.2", "--sign", "legacy", "-o",
+                 dir.file("late.npk")});
+  EXPECT_EQ(1, refused.status);
+  EXPECT_TRUE(contains(refused.errors, "would carry only a legacy signature")) << refused.errors;
+  EXPECT_FALSE(pathExists(dir.file("late.npk")));
 }
 
 TEST_F(NpkTest, VerifyTellsTamperedShortAndSecureRefusalsApart) {
@@ -190,7 +194,7 @@ TEST_F(NpkTest, VerifyTellsTamperedShortAndSecureRefusalsApart) {
 
   std::string legacy = build("old", {"--sign", "legacy"}, "7.1beta3");
   EXPECT_EQ("0 " + legacy + ": old-7.1beta3: accepted: legacy signature, SHA-256 digest" +
-                kDevLegacy + "\n",
+                kDevLegacy + kOnlyWithoutSecure + "\n",
             verifyLine(legacy));
   EXPECT_EQ("1 " + legacy + ": old-7.1beta3: refused: valid legacy signature (SHA-256 digest" +
                 kDevLegacy + "), but the legacy scheme is not allowed while /ram/SECURE exists\n",
@@ -261,7 +265,7 @@ TEST_F(NpkTest, BundlesKeepMarkerOrderAndWarnWithoutImage) {
             bundled.errors);
   EXPECT_EQ("0 " + dir.file("bun.npk") + ": bundle bun-7.2: accepted: Ed25519 signature, SHA-256 digest" +
                 kDevEd + "\n" + dir.file("bun.npk") + ": old-7.1beta3: accepted: legacy signature, SHA-1 digest" +
-                kDevLegacy + "\n" + dir.file("bun.npk") +
+                kDevLegacy + kOnlyWithoutSecure + "\n" + dir.file("bun.npk") +
                 ": modern-7.2: accepted: Ed25519 signature, SHA-256 digest" + kDevEd + "\n",
             verifyLine(dir.file("bun.npk")));
   ProgramRun info = npk({"info", dir.file("bun.npk")});

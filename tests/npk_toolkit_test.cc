@@ -140,8 +140,13 @@ TEST_F(NpkToolkitTest, KeysAreMadeShownTrustedAndUsedToResign) {
   EXPECT_EQ(0u, keygen.output.find("-DINSTALLER_ED25519_PUBLIC_KEY="));
   EXPECT_TRUE(contains(keygen.output, "\n-DINSTALLER_LEGACY_PUBLIC_KEY=")) << keygen.output;
   ProgramRun pubkey = npk({"pubkey", dir.file("keys/ed25519.pem"), dir.file("keys/legacy.key")});
-  EXPECT_EQ(keygen.output, pubkey.output);
-  EXPECT_EQ("-DINSTALLER_LEGACY_PUBLIC_KEY=deafb7ff8d3eead19a039d1ca0be89c9337484ac8c6683c9cdaf44923c6e9554\n",
+  // The fingerprint before each of keygen's lines.
+  std::string ed25519Line = keygen.output.substr(0, keygen.output.find('\n') + 1);
+  std::string legacyLine = keygen.output.substr(ed25519Line.size());
+  EXPECT_TRUE(contains(pubkey.output, " " + ed25519Line + "legacy:")) << pubkey.output;
+  EXPECT_EQ(0u, pubkey.output.find("ed25519:")) << pubkey.output;
+  EXPECT_TRUE(contains(pubkey.output, " " + legacyLine)) << pubkey.output;
+  EXPECT_EQ(kDevLegacy + " -DINSTALLER_LEGACY_PUBLIC_KEY=deafb7ff8d3eead19a039d1ca0be89c9337484ac8c6683c9cdaf44923c6e9554\n",
             npk({"pubkey", keyDir() + "/dev-legacy.key"}).output);
   EXPECT_EQ(1, npk({"pubkey", dir.file("tree/etc/conf")}).status);
 
@@ -462,16 +467,17 @@ TEST_F(NpkToolkitTest, InstallPutsToolManPagesCompletionAndTrustedKeysInPlace) {
   options.arguments = {"--install", buildDir, "--prefix", dir.file("usr")};
   ProgramRun install = runProgram("/usr/bin/cmake", options);
   ASSERT_EQ(0, install.status) << install.output << install.errors;
-  for (const char* file : {"bin/npk", "bin/installer", "share/man/man1/npk.1",
-                           "share/man/man8/installer.8", "share/bash-completion/completions/npk"}) {
+  for (const char* file : {"bin/npk", "libexec/kestavin/installer", "share/man/man1/npk.1.gz",
+                           "share/man/man8/installer.8.gz",
+                           "share/bash-completion/completions/npk"}) {
     EXPECT_TRUE(pathExists(dir.file("usr/") + file)) << file;
   }
-  EXPECT_FALSE(pathExists(dir.file("usr/share/man/man1/installer.1")));
+  EXPECT_FALSE(pathExists(dir.file("usr/bin/installer")));
   EXPECT_EQ(trustsDevelopmentKeys(), pathExists(dir.file("usr/share/npk/keys/dev-ed25519.pem")));
   EXPECT_EQ(trustsDevelopmentKeys(), pathExists(dir.file("usr/share/npk/keys/dev-legacy.key")));
 }
 
-TEST_F(NpkToolkitTest, CpackMakesADebianPackageOfNpk) {
+TEST_F(NpkToolkitTest, CpackMakesADebianPackageOfNpkAndTheInstaller) {
   if (access("/usr/bin/cpack", X_OK) != 0 || access("/usr/bin/dpkg-deb", X_OK) != 0) {
     GTEST_SKIP() << "cpack or dpkg-deb is not installed";
   }
@@ -485,18 +491,25 @@ TEST_F(NpkToolkitTest, CpackMakesADebianPackageOfNpk) {
   ProgramOptions list;
   list.arguments = {"--print-architecture"};
   std::string architecture = runProgram("/usr/bin/dpkg", list).output;
-  std::string deb = dir.file("deb/npk_1.0.0_") + architecture.substr(0, architecture.size() - 1) +
-                    ".deb";
+  // A development build's package says so in its name and version.
+  std::string deb = dir.file("deb/npk-devkeys_1.0.0~devkeys_") +
+                    architecture.substr(0, architecture.size() - 1) + ".deb";
   list.arguments = {"--contents", deb};
   ProgramRun contents = runProgram("/usr/bin/dpkg-deb", list);
   ASSERT_EQ(0, contents.status) << contents.errors;
-  for (const char* file : {"./usr/bin/npk", "./usr/share/man/man1/npk.1",
+  for (const char* file : {"./usr/bin/npk", "./usr/libexec/kestavin/installer",
+                           "./usr/share/man/man1/npk.1.gz", "./usr/share/man/man8/installer.8.gz",
+                           "./usr/share/doc/npk-devkeys/copyright",
+                           "./usr/share/doc/npk-devkeys/changelog.gz",
+                           "./usr/share/npk/keys/dev-ed25519.pem",
                            "./usr/share/bash-completion/completions/npk"}) {
     EXPECT_TRUE(contains(contents.output, file)) << file << "\n" << contents.output;
   }
-  EXPECT_FALSE(contains(contents.output, "bin/installer")) << contents.output;
-  list.arguments = {"--field", deb, "Package"};
-  EXPECT_EQ("npk\n", runProgram("/usr/bin/dpkg-deb", list).output);
+  list.arguments = {"--field", deb, "Package", "Version", "Description"};
+  std::string fields = runProgram("/usr/bin/dpkg-deb", list).output;
+  EXPECT_EQ(0u, fields.find("Package: npk-devkeys\nVersion: 1.0.0~devkeys\n")) << fields;
+  EXPECT_TRUE(contains(fields, "development keys")) << fields;
+  EXPECT_TRUE(contains(fields, "(ed25519:a86d62b6c74eeb42 and legacy:a0d6640dbbfd5522)")) << fields;
 }
 
 TEST_F(NpkToolkitTest, EveryCommandHasHelp) {

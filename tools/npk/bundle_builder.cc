@@ -5,6 +5,7 @@
 
 #include "package/package_reader.h"
 #include "package/package_writer.h"
+#include "package/signature.h"
 #include "part_listing.h"
 
 namespace {
@@ -144,6 +145,7 @@ bool takeBundleMember(const std::string& path, const std::string& file, BundleMe
   member->bytes = file.substr(size_t(start), size_t(listing.parts[signature].end() - start));
   member->leadingMarker = header > 0;
   member->marker = findPart(listing, kPartSha256Marker, 0) < listing.parts.size();
+  member->ed25519Signature = member->marker && listing.parts[signature].length >= kFullSignatureSize;
   return true;
 }
 

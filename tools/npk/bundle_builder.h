@@ -28,6 +28,9 @@ struct BundleMember {
   std::string bytes;           // first part through the signature part
   bool leadingMarker = false;  // a SHA-256 marker before the package header
   bool marker = false;         // a SHA-256 marker anywhere
+  // Its signature part holds an Ed25519 signature (132 bytes or more)
+  // over a SHA-256 digest, not a legacy one alone.
+  bool ed25519Signature = false;
 };
 
 // Takes a member from the whole content of a package file. False with

@@ -36,5 +36,6 @@ int resignCommand(const CommandOptions& options, const CommandContext& context);
 int diffCommand(const CommandOptions& options, const CommandContext& context);
 int fieldCommand(const CommandOptions& options, const CommandContext& context);
 int simulateCommand(const CommandOptions& options, const CommandContext& context);
+int rootCommand(const CommandOptions& options, const CommandContext& context);
 
 #endif  // NPK_COMMAND_CONTEXT_H_

@@ -30,6 +30,7 @@ const Command kCommands[] = {
     {"diff", CommandKind::kDiff, diffCommand, kDiffHelp, 2, 2},
     {"field", CommandKind::kField, fieldCommand, kFieldHelp, 2, 2},
     {"simulate", CommandKind::kSimulate, simulateCommand, kSimulateHelp, 1, -1},
+    {"root", CommandKind::kRoot, rootCommand, kRootHelp, 1, -1},
 };
 
 int usageError(const CommandContext& context, const std::string& command,

@@ -5,6 +5,7 @@
 #include "file_io.h"
 #include "json_writer.h"
 #include "key_ring.h"
+#include "legacy_windows.h"
 #include "package_diff.h"
 #include "package_extractor.h"
 #include "package_files.h"
@@ -13,7 +14,32 @@
 #include "part_listing.h"
 #include "signing.h"
 
+#include <sstream>
+
 namespace {
+
+// A re-signed file whose packages (or bundle) would carry a legacy
+// signature alone outside the legacy windows is not written.
+std::string legacyOnlyFault(const std::string& path, const std::string& resigned) {
+  std::stringbuf source(resigned, std::ios::in);
+  StreamVerdict verdict = verifyStream(&source, false);
+  std::vector<std::pair<const PackageInfo*, SignatureCheck>> signatures;
+  for (const PackageVerdict& package : verdict.packages) {
+    signatures.emplace_back(&package.header, package.check);
+  }
+  if (verdict.bundleSigned) signatures.emplace_back(&verdict.bundle, verdict.bundleCheck);
+  for (const auto& signature : signatures) {
+    const SignatureCheck& check = signature.second;
+    if (check.bytesUsed == 0) continue;
+    bool ed25519Counts = check.bytesUsed == kFullSignatureSize && check.digestIsSha256;
+    std::string fault = legacyOnlyRefusal(
+        *signature.first,
+        path + ": " + signature.first->name + " " + versionText(signature.first->version),
+        ed25519Counts, !check.digestIsSha256);
+    if (!fault.empty()) return fault;
+  }
+  return std::string();
+}
 
 // diff(1)'s statuses: 0 the same, 1 different, 2 trouble.
 const int kDiffSame = 0;
@@ -85,6 +111,8 @@ int resignCommand(const CommandOptions& options, const CommandContext& context) 
   if (!resignFile(file, signer, &resigned, &count, &error)) {
     return context.fail(path + ": " + error);
   }
+  error = legacyOnlyFault(path, resigned);
+  if (!error.empty()) return context.fail(error);
   if (!writeOutputFile(options.output, resigned, &error)) return context.fail(error);
   return kExitSuccess;
 }

@@ -265,6 +265,17 @@ bool splitField(const std::string& line, std::string* key, std::string* value) {
 
 }  // namespace
 
+bool keyBelongsIn(DescriptionKind kind, const std::string& key) {
+  bool bundle = kind == DescriptionKind::kBundle;
+  const char* const* keys = bundle ? kPackageOnlyKeys : kBundleOnlyKeys;
+  size_t count = bundle ? sizeof kPackageOnlyKeys / sizeof *kPackageOnlyKeys
+                        : sizeof kBundleOnlyKeys / sizeof *kBundleOnlyKeys;
+  for (size_t i = 0; i < count; ++i) {
+    if (key == keys[i]) return false;
+  }
+  return true;
+}
+
 bool validPackageName(const std::string& name) {
   if (name.empty() || name.size() > kMaxNameLength || name[0] == '.') return false;
   for (char c : name) {

@@ -78,6 +78,10 @@ bool applyDescriptionField(const std::string& key, const std::string& value,
 bool isFlagField(const std::string& key);
 // Every key, for the help texts and the option parser.
 const std::vector<std::string>& descriptionKeys();
+// Whether a description of `kind` may carry `key` (the package-only keys,
+// such as depends or files, do not belong in a bundle, and
+// trailing-architecture not in a package).
+bool keyBelongsIn(DescriptionKind kind, const std::string& key);
 
 // Applies the fields of a description file's text. `origin` names it in
 // errors ("origin:line: ..."). A scalar key given twice is an error.

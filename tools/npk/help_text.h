@@ -16,5 +16,6 @@ extern const char kResignHelp[];
 extern const char kDiffHelp[];
 extern const char kFieldHelp[];
 extern const char kSimulateHelp[];
+extern const char kRootHelp[];
 
 #endif  // NPK_HELP_TEXT_H_

@@ -50,6 +50,13 @@ void addKeyJson(const char* scheme, const std::string& name, const TrustedKey& k
   json->endObject();
 }
 
+// "ed25519:<fingerprint>" or "legacy:<fingerprint>", as verify, trusted
+// and the key ring name keys.
+std::string fingerprintName(KeyScheme scheme, const TrustedKey& key) {
+  return std::string(scheme == KeyScheme::kEd25519 ? "ed25519:" : "legacy:") +
+         keyFingerprint(key);
+}
+
 }  // namespace
 
 int keygenCommand(const CommandOptions& options, const CommandContext& context) {
@@ -79,14 +86,15 @@ int keygenCommand(const CommandOptions& options, const CommandContext& context) 
     if (!made) return context.fail(error);
     context.out << cmakeKeyOption(file.scheme, publicKey) << "\n";
     context.err << "npk: wrote the private key " << path << " ("
-                << (file.scheme == KeyScheme::kEd25519 ? "ed25519:" : "legacy:")
-                << keyFingerprint(publicKey) << ")\n";
+                << fingerprintName(file.scheme, publicKey) << ")\n";
   }
   return kExitSuccess;
 }
 
 int pubkeyCommand(const CommandOptions& options, const CommandContext& context) {
   int status = kExitSuccess;
+  JsonWriter json;
+  json.beginObject().key("keys").beginArray();
   for (const std::string& path : options.operands) {
     KeyScheme scheme;
     TrustedKey publicKey;
@@ -95,8 +103,14 @@ int pubkeyCommand(const CommandOptions& options, const CommandContext& context) 
       status = context.fail(error);
       continue;
     }
-    context.out << cmakeKeyOption(scheme, publicKey) << "\n";
+    std::string name = fingerprintName(scheme, publicKey);
+    if (options.json) {
+      addKeyJson(scheme == KeyScheme::kEd25519 ? "ed25519" : "legacy", name, publicKey, &json);
+    } else {
+      context.out << name << " " << cmakeKeyOption(scheme, publicKey) << "\n";
+    }
   }
+  if (options.json) context.out << json.endArray().endObject().text();
   return status;
 }
 

@@ -60,8 +60,21 @@ bool splitKeyLine(const std::string& line, std::string* scheme, std::string* hex
   return *scheme == "ed25519" || *scheme == "legacy";
 }
 
-bool takeKeyLine(const std::string& line, const std::string& where, KeyRing* ring,
+// Takes a leading "ed25519:<fingerprint>" or "legacy:<fingerprint>" word
+// (what `npk pubkey` and `npk trusted` print before a key) off `line`.
+std::string takeFingerprintWord(std::string* line) {
+  size_t colon = line->find(':'), blank = line->find_first_of(" \t");
+  if (colon == std::string::npos || blank == std::string::npos || colon > blank) return "";
+  std::string scheme = line->substr(0, colon);
+  if (scheme != "ed25519" && scheme != "legacy") return "";
+  std::string word = line->substr(0, blank);
+  *line = trimmed(line->substr(blank));
+  return word;
+}
+
+bool takeKeyLine(std::string line, const std::string& where, KeyRing* ring,
                  std::string* error) {
+  std::string named = takeFingerprintWord(&line);
   std::string scheme, hex;
   TrustedKey key;
   if (!splitKeyLine(line, &scheme, &hex)) {
@@ -71,6 +84,11 @@ bool takeKeyLine(const std::string& line, const std::string& where, KeyRing* rin
   }
   if (!parseKeyHex(hex, &key)) {
     *error = where + ": the " + scheme + " key is not 64 hexadecimal digits";
+    return false;
+  }
+  if (!named.empty() && named != scheme + ":" + keyFingerprint(key)) {
+    *error = where + ": " + named + " is not the fingerprint of this " + scheme + " key (" +
+             scheme + ":" + keyFingerprint(key) + ")";
     return false;
   }
   bool ed25519 = scheme == "ed25519";

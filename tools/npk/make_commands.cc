@@ -5,6 +5,7 @@
 #include "description.h"
 #include "file_io.h"
 #include "file_tree.h"
+#include "legacy_windows.h"
 #include "package_builder.h"
 #include "signing.h"
 #include "squashfs_image.h"
@@ -81,6 +82,18 @@ bool checkSchemeFitsDigest(const PackageDescription& description, const SigningO
   return false;
 }
 
+// A package or bundle that would carry a legacy signature alone is made
+// only inside the legacy windows: outside them no installer accepts it.
+bool checkLegacyWindows(const PackageInfo& info, const char* kind, const SigningOptions& signing,
+                        bool sha256, std::string* error) {
+  unsigned schemes = chosenSchemes(signing);
+  if (schemes == kSignNone) return true;
+  bool ed25519Counts = (schemes & kSignEd25519) != 0 && sha256;
+  *error = legacyOnlyRefusal(info, kind + info.name + " " + versionText(info.version),
+                             ed25519Counts, !sha256);
+  return error->empty();
+}
+
 bool readMembers(const std::vector<std::string>& paths, std::vector<BundleMember>* members,
                  std::string* error) {
   for (const std::string& path : paths) {
@@ -91,6 +104,10 @@ bool readMembers(const std::vector<std::string>& paths, std::vector<BundleMember
       *error = path + ": " + *error;
       return false;
     }
+    *error = legacyOnlyRefusal(member.header, path + ": member " + member.header.name + " " +
+                                                  versionText(member.header.version),
+                               member.ed25519Signature, !member.marker);
+    if (!error->empty()) return false;
     members->push_back(std::move(member));
   }
   return true;
@@ -102,7 +119,8 @@ int buildCommand(const CommandOptions& options, const CommandContext& context) {
   PackageDescription description;
   std::string error;
   if (!loadDescription(options, DescriptionKind::kPackage, context.now, &description, &error) ||
-      !checkSchemeFitsDigest(description, options.signing, &error)) {
+      !checkSchemeFitsDigest(description, options.signing, &error) ||
+      !checkLegacyWindows(description.info, "", options.signing, description.sha256, &error)) {
     return context.fail(error);
   }
   PackageSigner signer;
@@ -125,7 +143,8 @@ int buildCommand(const CommandOptions& options, const CommandContext& context) {
 int bundleCommand(const CommandOptions& options, const CommandContext& context) {
   PackageDescription description;
   std::string error;
-  if (!loadDescription(options, DescriptionKind::kBundle, context.now, &description, &error)) {
+  if (!loadDescription(options, DescriptionKind::kBundle, context.now, &description, &error) ||
+      !checkLegacyWindows(description.info, "bundle ", options.signing, true, &error)) {
     return context.fail(error);
   }
   PackageSigner signer;

@@ -70,8 +70,8 @@ class OptionReader {
     if (name_ == "--secure" && takes({K::kInfo, K::kVerify, K::kExtract})) {
       return flag(&options_->assumeSecure, error);
     }
-    if (name_ == "--json" && takes({K::kInfo, K::kList, K::kVerify, K::kDiff, K::kTrusted,
-                                    K::kSimulate})) {
+    if (name_ == "--json" && takes({K::kInfo, K::kList, K::kVerify, K::kDiff, K::kPubkey,
+                                    K::kTrusted, K::kSimulate})) {
       return flag(&options_->json, error);
     }
     if (name_ == "--digest" && takes({K::kList})) return flag(&options_->digests, error);
@@ -86,6 +86,8 @@ class OptionReader {
     if (name_ == "--scheme" && takes({K::kKeygen})) return value(&options_->scheme, error);
     if (name_ == "--stream" && takes({K::kSimulate})) return value(&options_->streamFile, error);
     if (name_ == "--installer" && takes({K::kSimulate})) return value(&options_->installer, error);
+    if (name_ == "--arch" && takes({K::kRoot})) return value(&options_->architecture, error);
+    if (name_ == "--board" && takes({K::kRoot})) return value(&options_->board, error);
     if (kind_ == K::kResign && signingOption(error)) return true;
     if (!error->empty()) return false;
     return unknown(error);
@@ -113,6 +115,13 @@ class OptionReader {
     if (!error->empty()) return false;
     std::string key = name_.compare(0, 2, "--") == 0 ? name_.substr(2) : std::string();
     if (!isDescriptionKey(key)) return unknown(error);
+    DescriptionKind kind =
+        kind_ == CommandKind::kBundle ? DescriptionKind::kBundle : DescriptionKind::kPackage;
+    if (!keyBelongsIn(kind, key)) {
+      *error = "'" + name_ + "' does not belong in " +
+               (kind == DescriptionKind::kBundle ? "a bundle" : "a package");
+      return false;
+    }
     std::string text = "yes";
     if ((!isFlagField(key) || hasInline_) && !value(&text, error)) return false;
     options_->fields.emplace_back(key, text);

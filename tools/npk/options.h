@@ -28,6 +28,7 @@ enum class CommandKind {
   kDiff,
   kField,
   kSimulate,
+  kRoot,
 };
 
 struct CommandOptions {
@@ -39,7 +40,7 @@ struct CommandOptions {
   std::vector<std::pair<std::string, std::string>> fields;
   SigningOptions signing;       // --sign, --key, --legacy-key (build, resign)
   bool assumeSecure = false;    // --secure (info, verify, extract)
-  bool json = false;            // --json (info, ls, verify, diff, trusted, simulate)
+  bool json = false;            // --json (info, ls, verify, diff, pubkey, trusted, simulate)
   bool digests = false;         // --digest (ls)
   bool skipSpecial = false;     // --skip-special (build)
   bool noVerify = false;        // --no-verify (extract)
@@ -47,6 +48,8 @@ struct CommandOptions {
   std::string scheme;           // --scheme (keygen)
   std::string streamFile;       // --stream (simulate)
   std::string installer;        // --installer (simulate)
+  std::string architecture;     // --arch (root)
+  std::string board;            // --board (root)
   std::vector<std::string> operands;
 };
 

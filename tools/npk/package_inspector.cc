@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "file_tree.h"
+#include "legacy_windows.h"
 #include "package/content_stream.h"
 #include "package/package_reader.h"
 #include "package/safe_names.h"
@@ -209,7 +210,8 @@ std::string signatureText(const PackageVerdict& verdict) {
     case SignatureVerdict::kAcceptedEd25519:
       return "accepted: Ed25519 signature, " + digest + ", key " + verdict.ed25519Key;
     case SignatureVerdict::kAcceptedLegacy:
-      return "accepted: legacy signature, " + digest + legacyKey;
+      return "accepted: legacy signature, " + digest + legacyKey + "; only while " +
+             paths::kSecureMarker + " is absent";
     case SignatureVerdict::kDigestOff:
       return "refused: the package was read without a digest";
     case SignatureVerdict::kNoSignaturePart:
@@ -225,7 +227,8 @@ std::string signatureText(const PackageVerdict& verdict) {
              ")";
     case SignatureVerdict::kLegacyOutsideWindows:
       return "refused: valid legacy signature (" + digest + legacyKey +
-             "), but the legacy scheme is not allowed for version " + versionText(header.version);
+             "), but the legacy scheme is not allowed for version " + versionText(header.version) +
+             " (only for " + kLegacyWindowsText + ")";
     case SignatureVerdict::kLegacyWhileSecure:
       return "refused: valid legacy signature (" + digest + legacyKey +
              "), but the legacy scheme is not allowed while " + paths::kSecureMarker + " exists";

@@ -16,6 +16,8 @@ const PackageVersion k72 = 0x07020000;
 // development build are.
 #define kDevEd ", key ed25519:a86d62b6c74eeb42"
 #define kDevLegacy ", key legacy:a0d6640dbbfd5522"
+#define kOnlyWithoutSecure "; only while /ram/SECURE is absent"
+#define kWindows " (only for versions up to 6.46.8, 6.47 to 6.48 and 7.0 to 7.1beta3, or the package named \"branding\")"
 const PackageVersion k71Beta3 = 0x07016203;
 
 StreamVerdict verify(const std::string& file, bool assumeSecure = false) {
@@ -69,9 +71,9 @@ TEST(NpkPackageInspector, NamesTheSchemeThatAccepts) {
             verdictOf(build("a", k72, true, true, false)));
   EXPECT_EQ("accepted: Ed25519 signature, SHA-256 digest" kDevEd,
             verdictOf(build("a", k72, true, true, true)));
-  EXPECT_EQ("accepted: legacy signature, SHA-1 digest" kDevLegacy,
+  EXPECT_EQ("accepted: legacy signature, SHA-1 digest" kDevLegacy kOnlyWithoutSecure,
             verdictOf(build("a", k71Beta3, false, false, true)));
-  EXPECT_EQ("accepted: legacy signature, SHA-256 digest" kDevLegacy,
+  EXPECT_EQ("accepted: legacy signature, SHA-256 digest" kDevLegacy kOnlyWithoutSecure,
             verdictOf(build("a", k71Beta3, true, false, true)));
   StreamVerdict verdict = verify(build("a", k72, true, true, false));
   EXPECT_TRUE(verdict.accepted());
@@ -89,7 +91,7 @@ TEST(NpkPackageInspector, TellsUnsignedShortTamperedAndForeignSignaturesApart) {
             verdictOf(HandMadePackage("a").signedWith(both, 67)));
   // 131 bytes: only the legacy part is used, and 7.2 may not use it.
   EXPECT_EQ("refused: valid legacy signature (SHA-256 digest" kDevLegacy "), but the legacy scheme is not "
-            "allowed for version 7.2",
+            "allowed for version 7.2" kWindows,
             verdictOf(HandMadePackage("a").signedWith(both, 131)));
 
   std::string tampered = build("a", k72, true, true, false, {{0100644, 0, "x", "data", {}}});
@@ -112,7 +114,7 @@ TEST(NpkPackageInspector, TellsUnsignedShortTamperedAndForeignSignaturesApart) {
 
 TEST(NpkPackageInspector, ExplainsWhyAValidLegacySignatureIsRefused) {
   EXPECT_EQ("refused: valid legacy signature (SHA-1 digest" kDevLegacy "), but the legacy scheme is not "
-            "allowed for version 7.2",
+            "allowed for version 7.2" kWindows,
             verdictOf(build("a", k72, false, false, true)));
   EXPECT_EQ("refused: valid legacy signature (SHA-1 digest" kDevLegacy "), but the legacy scheme is not "
             "allowed while /ram/SECURE exists",
@@ -185,7 +187,7 @@ TEST(NpkPackageInspector, ChecksEachBundleMemberOnItsOwnBytes) {
   EXPECT_EQ("bun", verdict.bundle.name);
   EXPECT_EQ(1u, verdict.memberList.size());
   EXPECT_TRUE(verdict.accepted());
-  EXPECT_EQ("accepted: legacy signature, SHA-1 digest" kDevLegacy, verdictText(verdict.packages[0]));
+  EXPECT_EQ("accepted: legacy signature, SHA-1 digest" kDevLegacy kOnlyWithoutSecure, verdictText(verdict.packages[0]));
 
   // After a member with the marker the digest stays SHA-256.
   verdict = verify(bundleOf({a, legacy}));

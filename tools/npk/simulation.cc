@@ -18,6 +18,7 @@
 #include <set>
 
 #include "file_io.h"
+#include "router_root.h"
 #include "platform/handles.h"
 #include "version_text.h"
 
@@ -330,6 +331,14 @@ bool runOnOverlay(const SimulationRequest& request, const std::string& merged,
   if (!addPackages(merged, request.packages, &added, error)) return false;
   // The platform settings are the router's own, inside its root.
   if (getenv(kSettingsEnv) == nullptr) setenv(kSettingsEnv, (merged + kSettingsInRoot).c_str(), 1);
+  // So are its "arch" and "board", which a router's system gives the
+  // installer in its environment; the caller's environment wins.
+  std::string settings, unread;
+  if (readWholeFile(getenv(kSettingsEnv), &settings, &unread)) {
+    for (const auto& variable : platformEnvironment(settings)) {
+      setenv(variable.first.c_str(), variable.second.c_str(), 0);
+    }
+  }
   ProgramRun before, run, after;
   if (!runInstaller(request.installer, {"-r", merged, "--show"}, "", &before, error)) return false;
   if (before.status == kExecFailed) {
@@ -452,6 +461,11 @@ std::string defaultInstaller() {
     std::string self = buffer.substr(0, size_t(got));
     std::string beside = self.substr(0, self.rfind('/') + 1) + "installer";
     if (access(beside.c_str(), X_OK) == 0) return beside;
+    // Where the Debian package puts it: out of PATH, so that it cannot be
+    // taken for another program called "installer".
+    std::string dir = self.substr(0, self.rfind('/'));
+    std::string packaged = dir.substr(0, dir.rfind('/') + 1) + "libexec/kestavin/installer";
+    if (access(packaged.c_str(), X_OK) == 0) return packaged;
   }
   return "installer";
 }

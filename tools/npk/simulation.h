@@ -71,7 +71,8 @@ std::vector<PackageChange> packageChanges(const std::map<std::string, ListedPack
                                           const std::map<std::string, ListedPackage>& after);
 
 // The default installer: "installer" beside the running npk when there is
-// one, else "installer" (found on PATH).
+// one, else <npk's directory>/../libexec/kestavin/installer (where the
+// Debian package puts it), else "installer" (found on PATH).
 std::string defaultInstaller();
 
 #endif  // NPK_SIMULATION_H_
