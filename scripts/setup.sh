@@ -5,7 +5,7 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in build-essential cmake ninja-build zlib1g-dev libssl-dev libgtest-dev libgmock-dev \
-           squashfs-tools openssl util-linux kmod e2fsprogs clang libclang-rt-14-dev; do
+           squashfs-tools openssl util-linux kmod e2fsprogs clang libclang-rt-14-dev lintian; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -99,12 +99,15 @@ TEST_F(FirstDayTest, SimulateTakesTheArchitectureFromTheRootsSettings) {
   std::string root = dir.file("root");
   ASSERT_EQ(0, npk({"root", "init", "--arch", "arm64", root}).status);
   ASSERT_EQ(0, build("hello", "7.2", {"--architecture", "arm64"}).status);
-  ProgramRun dryRun = npk({"simulate", root, dir.file("hello-7.2.npk")});
+  // The settings the tests give every program name no file: none here.
+  std::map<std::string, std::string> rootSettings = {{"KESTAVIN_PLATFORM_SETTINGS", ""}};
+  ProgramRun dryRun = npk({"simulate", root, dir.file("hello-7.2.npk")}, rootSettings);
   EXPECT_EQ(0, dryRun.status) << dryRun.output << dryRun.errors;
   EXPECT_TRUE(contains(dryRun.output, "  installed hello 7.2\n")) << dryRun.output;
   EXPECT_FALSE(pathExists(root + "/flash/bin/hello"));
   // The caller's environment wins over the settings.
-  ProgramRun other = npk({"simulate", root, dir.file("hello-7.2.npk")}, {{"arch", "mipsbe"}});
+  rootSettings["arch"] = "mipsbe";
+  ProgramRun other = npk({"simulate", root, dir.file("hello-7.2.npk")}, rootSettings);
   EXPECT_FALSE(contains(other.output, "  installed hello")) << other.output;
 }
 
@@ -152,7 +155,7 @@ TEST_F(FirstDayTest, PubkeyNamesKeysAsVerifyAndTrustedDo) {
             pubkey.output);
   EXPECT_TRUE(contains(npk({"trusted"}).output, kDevEd + " " + edHex + "\n"));
   EXPECT_EQ("{\"keys\":[{\"scheme\":\"legacy\",\"fingerprint\":\"" + kDevLegacy +
-                "\",\"public_key\":\"" + legacyHex + "\"}]}",
+                "\",\"public_key\":\"" + legacyHex + "\"}]}\n",
             npk({"pubkey", "--json", keys + "/dev-legacy.key"}).output);
 
   // What pubkey prints is a trust file; a fingerprint that is not the

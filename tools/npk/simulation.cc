@@ -330,7 +330,10 @@ bool runOnOverlay(const SimulationRequest& request, const std::string& merged,
   std::set<std::string> added;
   if (!addPackages(merged, request.packages, &added, error)) return false;
   // The platform settings are the router's own, inside its root.
-  if (getenv(kSettingsEnv) == nullptr) setenv(kSettingsEnv, (merged + kSettingsInRoot).c_str(), 1);
+  const char* named = getenv(kSettingsEnv);
+  if (named == nullptr || *named == '\0') {
+    setenv(kSettingsEnv, (merged + kSettingsInRoot).c_str(), 1);
+  }
   // So are its "arch" and "board", which a router's system gives the
   // installer in its environment; the caller's environment wins.
   std::string settings, unread;
