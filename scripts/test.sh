@@ -78,7 +78,7 @@ debian_packages() {
     dpkg-deb --contents "$deb"
     # lintian says when it runs as root; that is not about the package.
     local lint=0
-    lintian --fail-on error,warning --info "$deb" >"$logs/lintian.out" 2>&1 || lint=$?
+    lintian --fail-on error,warning --display-info "$deb" >"$logs/lintian.out" 2>&1 || lint=$?
     grep -v '^running with root privileges' "$logs/lintian.out" || true
     rm -f "$logs/lintian.out"
     [ "$lint" -eq 0 ]
