@@ -105,9 +105,11 @@ void ChangeSet::erase(const std::string& target) {
   entries_.erase(found);
 }
 
-void ChangeSet::commit(bool progress) {
-  DurableCommit(fs_, entries_, progress).run();
+CommitOutcome ChangeSet::commit(bool progress) {
+  CommitOutcome outcome = DurableCommit(fs_, entries_, progress).run();
+  if (outcome.refused) cancel();
   places_.forget();
+  return outcome;
 }
 
 void ChangeSet::cancel() {

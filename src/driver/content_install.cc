@@ -1,5 +1,6 @@
 #include "driver/content_install.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -218,9 +219,15 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
   // target, so an unsafe path must not even reach the staging. A path the
   // system could never create is broken as well.
   std::string target = targetPath(package, entry.path);
-  if (!isSafeEntryPath(entry.path) || target.size() > kMaxTargetPath || !componentsFit(target) ||
-      (boundBySpace && changes.stagingWouldExhaust(target, entry.dataLength, kStagingReserve))) {
+  if (!isSafeEntryPath(entry.path) || target.size() > kMaxTargetPath || !componentsFit(target)) {
     reportBrokenPackage(package);
+    return false;
+  }
+  // A sound package may be too large for this router: it is the disk that
+  // is too small, whichever file system would have to hold the file.
+  if (boundBySpace && changes.stagingWouldExhaust(target, entry.dataLength, kStagingReserve)) {
+    errno = ENOSPC;
+    reportCreateFailure(package, entry.path);
     return false;
   }
   StagedFile out;
