@@ -155,5 +155,30 @@ TEST_F(FullFlash, WhatDoesNotFitIsRefusedBeforeAnythingChanges) {
   EXPECT_EQ(before, flashState(root));
 }
 
+TEST_F(FullFlash, FilesForAnotherFileSystemWaitInItsOwnHiddenDirectory) {
+  ASSERT_TRUE(mountFlash("4m")) << "cannot mount a tmpfs here";
+  ScopedTmpfs boot(root.host("/flash/boot"), "1m");
+  ASSERT_TRUE(boot.mounted());
+  std::string kernel = content(100u << 10, 'k');
+  std::string bytes = packageFile(packageSpec("kern", kV1, {fileEntry("/boot/kernel", kernel)}));
+  root.write("/rw/pckg/.download/kern.npk", bytes);
+
+  // Saved for a later commit, the staged kernel waits on its own file
+  // system; cancelled, the next run sweeps it.
+  root.runInstaller({"--safe"});
+  EXPECT_TRUE(contains(root.snapshot("/flash/boot/.staging"), "/flash/boot/.staging/tmp"));
+  root.runInstallerInside({"--cancel"});
+  root.runInstaller({"--show"});
+  EXPECT_FALSE(root.exists("/flash/boot/.staging"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/.staging-places"));
+
+  // Installed at once, it is renamed into place and nothing stays.
+  ProgramRun run = root.runInstaller({});
+  EXPECT_TRUE(contains(run.output, "installed kern-7.1")) << run.output;
+  EXPECT_TRUE(root.read("/flash/boot/kernel") == kernel);
+  EXPECT_FALSE(root.exists("/flash/boot/.staging"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/.staging-places"));
+}
+
 }  // namespace
 }  // namespace testing_support

@@ -302,13 +302,13 @@ class PointRoot {
   RouterRoot root;
 
  private:
-  // Leaves about 60 KiB: less than any staged file needs next to its
+  // Leaves about 40 KiB: less than any staged file needs next to its
   // target (its size and 64 KiB), so every one is staged in "/ram".
   void fill() {
     struct statfs stats;
     if (statfs(root.host("/flash").c_str(), &stats) != 0) return;
     uint64_t free = static_cast<uint64_t>(stats.f_bfree) * stats.f_bsize;
-    uint64_t keep = 60 * 1024;
+    uint64_t keep = 40 * 1024;
     if (free > keep + 4096) writeFile(root.host("/flash/filler"), std::string(free - keep - 4096, 'f'));
   }
 

@@ -7,6 +7,7 @@
 #include "commit/commit_paths.h"
 #include "commit/directories.h"
 #include "commit/manifest.h"
+#include "commit/staging_registry.h"
 
 namespace {
 
@@ -323,6 +324,7 @@ void DurableCommit::abandon() {
 
 void removeEmptyStagingDirectory(FileSystem& fs) {
   if (fs.exists(paths::kStagingDir)) fs.removeDirectory(paths::kStagingDir);
+  removeEmptyRegisteredDirectories(fs);
 }
 
 void DurableCommit::ensureDirectory(const std::string& directory) {

@@ -146,8 +146,9 @@ class DurableCommit {
   std::set<std::string> copies_;                     // made beside targets by this run
 };
 
-// Removes the staging directory of the database when nothing is left in
-// it (a safe-mode run's staged files keep it).
+// Removes the staging directory of the database, and those of other file
+// systems, when nothing is left in them (a safe-mode run's staged files
+// keep them).
 void removeEmptyStagingDirectory(FileSystem& fs);
 
 #endif  // COMMIT_DURABLE_COMMIT_H_

@@ -8,6 +8,7 @@
 #include "commit/commit_paths.h"
 #include "commit/durable_commit.h"
 #include "commit/manifest.h"
+#include "commit/staging_registry.h"
 #include "console/console.h"
 
 namespace {
@@ -118,6 +119,9 @@ void removeOrphanedStagedFiles(FileSystem& fs) {
   addNamedSources(fs, paths::kManifest, false, &named);
   addNamedSources(fs, paths::kJournal, true, &named);
   removeUnnamed(fs, paths::kStagingDir, named, false);
+  for (const std::string& directory : registeredStagingDirectories(fs)) {
+    removeUnnamed(fs, directory, named, false);
+  }
   removeUnnamed(fs, paths::kRamDir, named, true);
   removeStaleReplacement(fs, paths::kManifest);
   FileStatus old;

@@ -7,6 +7,7 @@
 
 #include "commit/commit_paths.h"
 #include "commit/directories.h"
+#include "commit/staging_registry.h"
 
 namespace {
 
@@ -145,12 +146,11 @@ StagingPlaces::Place StagingPlaces::place(const std::string& target, uint64_t si
   place.deviceKnown = chosen.exists;
   place.device = chosen.device;
   if (!isBelowFlash(place.directory)) return place;
-  // On the database's file system every staged file waits in one hidden
-  // directory, where the next run finds what a cut run left.
+  // Below "/flash" every staged file waits in a hidden directory of its
+  // file system, where the next run finds what a cut run left.
   const Directory& database = directoryStatus(paths::kDatabaseRoot);
-  if (!chosen.exists || !database.exists || !chosen.isDirectory || chosen.device != database.device) {
-    return place;
-  }
+  if (!chosen.exists || !database.exists || !chosen.isDirectory) return place;
+  if (chosen.device != database.device) return otherStagingPlace(place, chosen.device);
   if (!stagingDirMade_) {
     int error = fs_.makeDirectory(paths::kStagingDir, 0700);
     if (error != 0 && error != EEXIST) return place;
@@ -160,10 +160,33 @@ StagingPlaces::Place StagingPlaces::place(const std::string& target, uint64_t si
   return place;
 }
 
+StagingPlaces::Place StagingPlaces::otherStagingPlace(const Place& chosen, uint64_t device) {
+  auto made = otherStaging_.find(device);
+  if (made == otherStaging_.end()) {
+    // The topmost directory below "/flash" on the same file system.
+    std::string top = chosen.directory;
+    std::string parent = parentDirectory(top);
+    while (parent != "/flash" && isBelowFlash(parent) && directoryStatus(parent).device == device) {
+      top = parent;
+      parent = parentDirectory(top);
+    }
+    std::string staging = stagingDirectoryOf(top);
+    int error = fs_.makeDirectory(staging, 0700);
+    // Listed before anything is staged there: the next run must know it.
+    if ((error != 0 && error != EEXIST) || registerStagingDirectory(fs_, staging) != 0) staging.clear();
+    made = otherStaging_.emplace(device, staging).first;
+  }
+  if (made->second.empty()) return chosen;
+  Place place = chosen;
+  place.directory = made->second;
+  return place;
+}
+
 void StagingPlaces::forget() {
   answering_.clear();
   spaces_.clear();
   directories_.clear();
   charged_ = 0;
   stagingDirMade_ = false;
+  otherStaging_.clear();
 }
