@@ -76,6 +76,13 @@ class ChangeSet {
   // when the file cannot be created, errno telling why.
   void openStagedFile(StagedFile& file, const std::string& target, uint64_t sizeHint, unsigned mode);
 
+  // A staged file of `target` that ran out of room beside its target: its
+  // content so far is moved to a new staged file in "/ram" (with the same
+  // permission bits), which `file` then holds open at its end, and nothing
+  // more is staged on that file system. False, errno telling why, when the
+  // file already lies in "/ram" or "/tmp" or the move fails.
+  bool restageInRam(const std::string& target, StagedFile& file);
+
   // Whether staging `size` bytes for `target` now would leave the file
   // system openStagedFile would put them on with less than `reserve` bytes
   // free (see StagingPlaces::wouldExhaust).

@@ -136,7 +136,7 @@ void CommitPlan::openAccounts(const std::function<uint64_t()>& journalBytes) {
     if (fs_.fileSystemStats(account.directory, &stats) != 0 || stats.blockSize == 0) continue;
     account.known = true;
     account.blockSize = toSigned(stats.blockSize);
-    account.budget = toSigned(stats.freeBlocks);
+    account.budget = toSigned(writableBlocks(stats));
   }
   FileStatus database;
   if (fs_.status(parentDirectory(paths::kJournal), &database) != 0) return;

@@ -22,8 +22,9 @@ const size_t kRememberedLevels = 16;
 uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 uint64_t freeBytes(const FileSystemStats& stats) {
-  if (stats.blockSize != 0 && stats.freeBlocks > UINT64_MAX / stats.blockSize) return UINT64_MAX;
-  return stats.freeBlocks * stats.blockSize;
+  uint64_t blocks = writableBlocks(stats);
+  if (stats.blockSize != 0 && blocks > UINT64_MAX / stats.blockSize) return UINT64_MAX;
+  return blocks * stats.blockSize;
 }
 
 bool isBelowFlash(const std::string& directory) {
@@ -89,6 +90,7 @@ uint64_t StagingPlaces::uncharged(const Space& space) const {
 }
 
 bool StagingPlaces::hasRoom(const std::string& directory, Space* space, uint64_t needed) {
+  if (!fullDevices_.empty() && fullDevices_.count(directoryStatus(directory).device)) return false;
   if (uncharged(*space) > needed) return true;
   return ask(directory, space) && space->freeBytes > needed;
 }
@@ -182,6 +184,11 @@ StagingPlaces::Place StagingPlaces::otherStagingPlace(const Place& chosen, uint6
   return place;
 }
 
+void StagingPlaces::markFull(const std::string& directory) {
+  const Directory& full = directoryStatus(directory);
+  if (full.exists) fullDevices_.insert(full.device);
+}
+
 void StagingPlaces::forget() {
   answering_.clear();
   spaces_.clear();
@@ -189,4 +196,5 @@ void StagingPlaces::forget() {
   charged_ = 0;
   stagingDirMade_ = false;
   otherStaging_.clear();
+  fullDevices_.clear();
 }

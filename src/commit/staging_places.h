@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "commit/file_system.h"
@@ -46,6 +47,10 @@ class StagingPlaces {
   // asked again. Nothing is charged. False when no statistics can be had:
   // the write itself then reports the lack of space.
   bool wouldExhaust(const std::string& target, uint64_t size, uint64_t reserve);
+  // A staged file in `directory` found no room on its file system after
+  // all (file systems keep blocks that statfs counts as free): until
+  // forget(), nothing more is staged on that file system.
+  void markFull(const std::string& directory);
   // Drops everything known: after a commit or a cancel, directories and
   // free space are not what they were.
   void forget();
@@ -84,6 +89,7 @@ class StagingPlaces {
   std::map<std::string, Directory> directories_;  // stat of staging directories
   uint64_t charged_ = 0;  // bytes staged since the start or forget()
   bool stagingDirMade_ = false;
+  std::set<uint64_t> fullDevices_;  // file systems that refused a staged file
   std::map<uint64_t, std::string> otherStaging_;  // device -> its staging directory, "" when none
 };
 

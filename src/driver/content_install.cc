@@ -183,9 +183,10 @@ void stageInstallMarkers(const Package& package, ChangeSet& changes) {
 }
 
 // Copies the current entry's data into `out`; false after a reported
-// failure.
+// failure. A file system that runs out of room beside the target (it may
+// keep blocks it counts as free) gives the file to "/ram" instead.
 bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWalker& walker,
-                   StagedFile& out) {
+                   ChangeSet& changes, const std::string& target, StagedFile& out) {
   char piece[kCopyPiece];
   while (walker.dataUnread() > 0) {
     size_t n = std::min<size_t>(walker.dataUnread(), sizeof piece);
@@ -193,7 +194,11 @@ bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWal
       reportBrokenPackage(package);
       return false;
     }
-    if (!out.write(piece, n)) {
+    bool written = out.write(piece, n);
+    if (!written && (errno == ENOSPC || errno == EDQUOT) && changes.restageInRam(target, out)) {
+      written = out.write(piece, n);
+    }
+    if (!written) {
       reportCreateFailure(package, entry.path);
       return false;
     }
@@ -237,7 +242,7 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
     return false;
   }
   package.files.insert(target);
-  if (!copyEntryData(package, entry, walker, out)) return false;
+  if (!copyEntryData(package, entry, walker, changes, target, out)) return false;
   if (!out.close()) {
     reportCreateFailure(package, entry.path);
     return false;
