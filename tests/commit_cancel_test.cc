@@ -69,15 +69,19 @@ TEST(CommitMode, WithoutManifestChangesNothingEvenWhenQuiet) {
   EXPECT_EQ(before, root.snapshot("/flash") + root.snapshot("/ram"));
 }
 
-TEST(CommitMode, FailedRenameIsReportedAndTheRestApplied) {
+TEST(CommitMode, AMissingStagedFileIsReportedAndNothingApplied) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for chroot and mounts";
   RouterRoot root;
   root.write("/flash/b.new", "b");
-  root.write("/ram/MANIFEST", "M /flash/a /ram/tmpGONE00\nM /flash/b /flash/b.new\nX ignored line\n");
+  std::string manifest = "M /flash/a /ram/tmpGONE00\nM /flash/b /flash/b.new\nX ignored line\n";
+  root.write("/ram/MANIFEST", manifest);
   ProgramRun run = root.runInstallerInside({"--commit"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("rename: No such file or directory\n", run.errors);
-  EXPECT_EQ("b", root.read("/flash/b"));
+  // Half of a change set is no installation: nothing is applied.
+  EXPECT_FALSE(root.exists("/flash/b"));
+  EXPECT_EQ("b", root.read("/flash/b.new"));
+  EXPECT_EQ(manifest, root.read("/ram/MANIFEST"));
 }
 
 TEST(CancelMode, DeletesTheManifestOnly) {

@@ -60,6 +60,9 @@ const Owners& owners() {
       {"tool", {"/flash/bin/tool", "/flash/lib/tool.so", "/flash/var/pdb/tool"}},
       {"extra", {"/flash/etc/extra.conf", "/flash/var/pdb/extra"}},
       {"gone", {"/flash/www/gone", "/flash/bin/gone", "/flash/var/pdb/gone"}},
+      {"foo", {"/flash/big.bin", "/flash/var/pdb/foo"}},
+      {"up", {"/flash/blob", "/flash/ver", "/flash/var/pdb/up"}},
+      {"devbig", {"/flash/huge.bin", "/flash/var/pdb/devbig"}},
   };
   return all;
 }
@@ -97,6 +100,11 @@ bool isDebris(const std::string& name) {
 }
 
 struct Scenario {
+  typedef std::function<ProgramRun(const RouterRoot&, const std::map<std::string, std::string>&)> Run;
+  Scenario(std::string name, std::function<void(const RouterRoot&)> prepare, Run run,
+           std::function<void(const RouterRoot&)> nextRun)
+      : name(std::move(name)), prepare(std::move(prepare)), run(std::move(run)), nextRun(std::move(nextRun)) {}
+
   std::string name;
   // Brings a fresh root into the old state (uninterrupted runs).
   std::function<void(const RouterRoot&)> prepare;
@@ -107,7 +115,33 @@ struct Scenario {
   bool smallFlash = false;
   // "/ram" is emptied after the kill, as a power cut empties it.
   bool ramLost = false;
+  // A flash of its own of this size, as full as the old state leaves it.
+  std::string flashSize;
+  // The run is refused for lack of room: the new state is the old one.
+  bool refused = false;
 };
+
+// Bytes that differ from seed to seed and do not repeat.
+std::string noise(size_t size, char seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = static_cast<unsigned char>(seed) * 2654435761u + 1;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+ProgramRun installRun(const RouterRoot& root, const std::map<std::string, std::string>& environment) {
+  ProgramOptions options;
+  options.environment = environment;
+  return root.runInstaller({}, options);
+}
+
+// The three runs of a full flash: a replacement that fits only by reusing
+// the old file's space, an upgrade that grows on a tight flash, and a
+// package larger than the flash.
+void addFullFlashScenarios(std::vector<Scenario>* all);
 
 ProgramRun streamRun(const RouterRoot& root, const std::string& bytes,
                      const std::map<std::string, std::string>& environment) {
@@ -191,7 +225,54 @@ std::vector<Scenario> scenarios() {
                    return root.runInstaller({}, options);
                  },
                  bootRun});
+  addFullFlashScenarios(&all);
   return all;
+}
+
+// The next boot installs what is still in the download directory; a commit
+// leaves what it copied from "/ram" there until the run after it, which
+// --show stands for.
+void bootRunThenShow(const RouterRoot& root) {
+  bootRun(root);
+  root.runInstaller({"--show"});
+}
+
+void addFullFlashScenarios(std::vector<Scenario>* all) {
+  Scenario reuse{"replacement by reuse, flash full",
+                 [](const RouterRoot& root) {
+                   streamRun(root, packageFile(packageSpec("foo", kV1, {fileEntry("/big.bin", noise(160u << 10, '1'))})), {});
+                   root.write("/rw/pckg/.download/foo.npk",
+                              packageFile(packageSpec("foo", kV2, {fileEntry("/big.bin", noise(160u << 10, '2'))})));
+                   withOldLog(root);
+                 },
+                 installRun, bootRunThenShow};
+  reuse.flashSize = "256k";
+  all->push_back(reuse);
+  Scenario grows{"upgrade that grows, flash tight",
+                 [](const RouterRoot& root) {
+                   streamRun(root, packageFile(packageSpec("up", kV1, {fileEntry("/blob", noise(100u << 10, '1')),
+                                                                        fileEntry("/ver", "v1")})), {});
+                   root.write("/rw/pckg/.download/up.npk",
+                              packageFile(packageSpec("up", kV2, {fileEntry("/blob", noise(180u << 10, '2')),
+                                                                   fileEntry("/ver", "v2")})));
+                   withOldLog(root);
+                 },
+                 installRun, bootRunThenShow};
+  grows.flashSize = "288k";
+  all->push_back(grows);
+  Scenario larger{"package larger than the flash",
+                  [](const RouterRoot& root) {
+                    streamRun(root, simplePackage("base", {"/lib/base.so"}), {});
+                    withOldLog(root);
+                  },
+                  [](const RouterRoot& root, const std::map<std::string, std::string>& env) {
+                    return streamRun(root, packageFile(packageSpec("devbig", kV1, {fileEntry("/huge.bin", noise(600u << 10, '3'))})),
+                                     env);
+                  },
+                  bootRun};
+  larger.flashSize = "256k";
+  larger.refused = true;
+  all->push_back(larger);
 }
 
 void copyTree(const std::string& from, const std::string& to) {
@@ -204,13 +285,13 @@ void copyTree(const std::string& from, const std::string& to) {
 // nearly full flash of its own when the scenario asks for it.
 class PointRoot {
  public:
-  PointRoot(const std::string& templatePath, bool smallFlash)
+  PointRoot(const std::string& templatePath, bool smallFlash, const std::string& flashSize = std::string())
       : disk_(new ScopedTmpfs(root.path(), "16m")) {
     // In memory, so that the many flushes cost nothing; the small flash
     // and "/ram" are file systems of their own.
-    if (smallFlash) {
-      ram_.reset(new ScopedTmpfs(root.host("/ram"), "1m"));
-      flash_.reset(new ScopedTmpfs(root.host("/flash"), "512k"));
+    if (smallFlash || !flashSize.empty()) {
+      ram_.reset(new ScopedTmpfs(root.host("/ram"), "2m"));
+      flash_.reset(new ScopedTmpfs(root.host("/flash"), flashSize.empty() ? "512k" : flashSize));
     }
     copyTree(templatePath, root.path());
     copyTree(killAtCallLibrary(), root.host(kPreloadInside));
@@ -221,13 +302,13 @@ class PointRoot {
   RouterRoot root;
 
  private:
-  // Leaves about 60 KiB: less than any staged file needs next to its
+  // Leaves about 40 KiB: less than any staged file needs next to its
   // target (its size and 64 KiB), so every one is staged in "/ram".
   void fill() {
     struct statfs stats;
     if (statfs(root.host("/flash").c_str(), &stats) != 0) return;
     uint64_t free = static_cast<uint64_t>(stats.f_bfree) * stats.f_bsize;
-    uint64_t keep = 60 * 1024;
+    uint64_t keep = 40 * 1024;
     if (free > keep + 4096) writeFile(root.host("/flash/filler"), std::string(free - keep - 4096, 'f'));
   }
 
@@ -314,19 +395,23 @@ TEST_P(InterruptionSweep, EveryPointEndsWhole) {
   Scenario scenario = scenarios()[GetParam()];
   RouterRoot base;
   scenario.prepare(base);
-  PointRoot reference(base.path(), scenario.smallFlash);
+  PointRoot reference(base.path(), scenario.smallFlash, scenario.flashSize);
   ASSERT_TRUE(reference.ready()) << "cannot mount the small flash";
   std::map<std::string, std::string> old = partsOf(reference.root);
   ProgramRun complete = scenario.run(reference.root, {});
   ASSERT_NE(137, complete.status);
   scenario.nextRun(reference.root);
   std::map<std::string, std::string> fresh = partsOf(reference.root);
-  ASSERT_NE(old, fresh) << "the scenario changes nothing";
+  if (scenario.refused) {
+    ASSERT_EQ(old, fresh) << "the refused run changed the system:\n" << complete.output;
+  } else {
+    ASSERT_NE(old, fresh) << "the scenario changes nothing:\n" << complete.output << complete.errors;
+  }
 
   Tally tally;
   for (const char* when : {"before", "after"}) {
     for (int call = 1;; ++call) {
-      PointRoot point(base.path(), scenario.smallFlash);
+      PointRoot point(base.path(), scenario.smallFlash, scenario.flashSize);
       ASSERT_TRUE(point.ready());
       std::map<std::string, std::string> env = {{"KILL_AT_CALL", std::to_string(call)},
                                                 {"KILL_WHEN", when},
@@ -370,11 +455,12 @@ TEST_P(InterruptionSweep, EveryPointEndsWhole) {
 std::string scenarioName(const ::testing::TestParamInfo<int>& info) {
   static const char* const names[] = {"StreamUpgrade",   "InstallRun",         "SafeRunThenCommit",
                                       "Commit",          "FlashNearlyFull",    "FlashNearlyFullRamLost",
-                                      "ScheduledUninstall"};
+                                      "ScheduledUninstall", "ReplacementByReuse",
+                                      "UpgradeThatGrows",    "PackageLargerThanTheFlash"};
   return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, InterruptionSweep, ::testing::Range(0, 7), scenarioName);
+INSTANTIATE_TEST_SUITE_P(Scenarios, InterruptionSweep, ::testing::Range(0, 10), scenarioName);
 
 }  // namespace
 }  // namespace testing_support

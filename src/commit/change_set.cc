@@ -1,6 +1,7 @@
 #include "commit/change_set.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <string.h>
 #include <unistd.h>
@@ -93,6 +94,36 @@ void ChangeSet::openStagedFile(StagedFile& file, const std::string& target, uint
   if (error != 0) errno = error;
 }
 
+bool ChangeSet::restageInRam(const std::string& target, StagedFile& file) {
+  auto found = entries_.find(target);
+  if (found == entries_.end() || found->second.kind != ChangeKind::MoveStaged) return false;
+  std::string old = found->second.source;
+  std::string ram = paths::kRamDir;
+  std::string tmp = paths::kTmpDir;
+  if (old.compare(0, ram.size() + 1, ram + "/") == 0 || old.compare(0, tmp.size() + 1, tmp + "/") == 0) {
+    errno = ENOSPC;
+    return false;
+  }
+  file.close();
+  places_.markFull(parentDirectory(old));
+  std::string path;
+  int error = fs_.createTemporaryFile(paths::kRamDir, &path);
+  if (error == 0) error = fs_.copyFile(old, path, false);
+  int fd = error == 0 ? open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+  if (error == 0 && fd < 0) error = errno;
+  if (error != 0) {
+    if (!path.empty()) fs_.unlink(path);
+    errno = error;
+    return false;
+  }
+  fs_.unlink(old);
+  FileStatus ramStatus;
+  bool known = fs_.status(paths::kRamDir, &ramStatus) == 0;
+  found->second = ChangeAction{ChangeKind::MoveStaged, path, known, known ? ramStatus.device : 0};
+  file.adopt(fd);
+  return true;
+}
+
 const ChangeAction* ChangeSet::find(const std::string& target) const {
   auto found = entries_.find(target);
   return found == entries_.end() ? nullptr : &found->second;
@@ -105,9 +136,11 @@ void ChangeSet::erase(const std::string& target) {
   entries_.erase(found);
 }
 
-void ChangeSet::commit(bool progress) {
-  DurableCommit(fs_, entries_, progress).run();
+CommitOutcome ChangeSet::commit(bool progress) {
+  CommitOutcome outcome = DurableCommit(fs_, entries_, progress).run();
+  if (outcome.refused) cancel();
   places_.forget();
+  return outcome;
 }
 
 void ChangeSet::cancel() {

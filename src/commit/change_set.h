@@ -31,6 +31,7 @@
 
 #include "commit/change_action.h"
 #include "commit/directories.h"
+#include "commit/durable_commit.h"
 #include "commit/file_system.h"
 #include "commit/staged_file.h"
 #include "commit/staging_places.h"
@@ -75,6 +76,13 @@ class ChangeSet {
   // when the file cannot be created, errno telling why.
   void openStagedFile(StagedFile& file, const std::string& target, uint64_t sizeHint, unsigned mode);
 
+  // A staged file of `target` that ran out of room beside its target: its
+  // content so far is moved to a new staged file in "/ram" (with the same
+  // permission bits), which `file` then holds open at its end, and nothing
+  // more is staged on that file system. False, errno telling why, when the
+  // file already lies in "/ram" or "/tmp" or the move fails.
+  bool restageInRam(const std::string& target, StagedFile& file);
+
   // Whether staging `size` bytes for `target` now would leave the file
   // system openStagedFile would put them on with less than `reserve` bytes
   // free (see StagingPlaces::wouldExhaust).
@@ -93,13 +101,14 @@ class ChangeSet {
   const_iterator begin() const { return entries_.begin(); }
   const_iterator end() const { return entries_.end(); }
 
-  // Applies every entry, always all of them, through DurableCommit; there
-  // is no result. Removals and links come before the moves, the moves onto
-  // database entries last; a failed link prints "symlink: <reason>", a
-  // failed move "rename: <reason>" on standard error. A move across file
-  // systems copies beside the target and renames, the source staying. The
-  // entries stay; the caller discards the change set.
-  void commit(bool progress);
+  // Applies the entries through DurableCommit. Removals and links come
+  // before the moves, the moves onto database entries last; every failed
+  // call is printed on standard error ("rename: <reason>", ...). A move
+  // across file systems copies beside the target and renames, the source
+  // staying. When the commit is refused (it does not fit; nothing
+  // changed) the staged files are deleted as by cancel; otherwise the
+  // entries stay and the caller discards the change set.
+  CommitOutcome commit(bool progress);
 
   // Deletes the staged files of all MoveStaged entries and empties the
   // change set. Targets are not touched; failures are ignored.

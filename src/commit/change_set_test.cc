@@ -189,22 +189,34 @@ TEST(ChangeSetRecording, EraseDropsOneEntryAndItsStagedFile) {
   EXPECT_TRUE(pathExists(dir.file("package.npk")));  // a Move source is not owned
 }
 
-TEST(ChangeSetCommit, OrderFlushAndFailures) {
-  FakeFileSystem fs;
+const uint64_t kBlock = 4096;
+
+// A flash of 4096-byte blocks (device 9) whose database directory exists,
+// and a "/ram" (device 7) holding staged files of the given block counts.
+void scriptFlash(FakeFileSystem& fs, uint64_t freeBlocks) {
+  fs.scriptStats("/flash", kBlock, freeBlocks);
   fs.scriptStatus("/flash/var/pdb", 0, 9, true);
   fs.scriptStatus("/flash", 0, 9, true);
   fs.scriptStatus("/flash/var/pdb/.journal.new", 10, 9);
-  fs.scriptStatus("/ram/tmp1", 10, 7);
-  fs.scriptStatus("/ram/tmp2", 10, 7);
-  fs.scriptStatus("/flash/x.npk", 10, 9);
-  fs.scriptStatus("/flash/.a.commit-copy", 10, 9);
-  // No room for the copy of b, not even once the old b is gone.
-  fs.scriptError("copy", "/flash/.b.commit-copy", ENOSPC);
-  fs.scriptError("rename", "/flash/b", EXDEV);
-  fs.scriptError("rename", "/flash/c", EACCES);
-  fs.scriptError("symlink", "/flash/.link.commit-copy", EPERM);
   fs.scriptError("mkdir", "/flash", EEXIST);
   fs.scriptError("mkdir", "/flash/var/pdb", EEXIST);
+}
+
+TEST(ChangeSetCommit, OrderFlushAndFailures) {
+  FakeFileSystem fs;
+  // Room for a's copy beside the old files (the journal and its marker
+  // take four blocks), not for b's: b waits for the room that the removal
+  // of d frees, and replaces its old file by reuse.
+  scriptFlash(fs, 7);
+  fs.scriptStatus("/ram/tmp1", 2 * kBlock, 7);
+  fs.scriptStatus("/ram/tmp2", 3 * kBlock, 7);
+  fs.scriptStatus("/flash/b", 3 * kBlock, 9);
+  fs.scriptStatus("/flash/d", 20 * kBlock, 9);
+  fs.scriptStatus("/flash/x.npk", 10, 9);
+  fs.scriptStatus("/flash/x.v", 10, 9);
+  fs.scriptStatus("/flash/.a.commit-copy", 10, 9);
+  fs.scriptError("rename", "/flash/c", EACCES);
+  fs.scriptError("symlink", "/flash/.link.commit-copy", EPERM);
   ChangeSet changes(fs);
   changes.put("/flash/a", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp1"});
   changes.put("/flash/b", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp2"});
@@ -213,9 +225,13 @@ TEST(ChangeSetCommit, OrderFlushAndFailures) {
   changes.put("/flash/link", ChangeAction{ChangeKind::Symlink, "/flash/a"});
   changes.put("/flash/var/pdb/p/version", ChangeAction{ChangeKind::MoveStaged, "/flash/x.v"});
   testing::internal::CaptureStderr();
-  changes.commit(true);
+  CommitOutcome outcome = changes.commit(true);
   EXPECT_EQ("symlink: Operation not permitted\nrename: Permission denied\n",
             testing::internal::GetCapturedStderr());
+  EXPECT_FALSE(outcome.applied);
+  EXPECT_FALSE(outcome.refused);
+  EXPECT_EQ(EPERM, outcome.error);
+  EXPECT_EQ("/flash/link", outcome.failedTarget);
   std::vector<std::string> expected = {
       // The journal, flushed with the move sources' file systems before it
       // is renamed into place; nothing changed yet.
@@ -224,15 +240,14 @@ TEST(ChangeSetCommit, OrderFlushAndFailures) {
       "syncfs /ram/tmp1",
       "rename /flash/var/pdb/.journal from /flash/var/pdb/.journal.new",
       "fsync /flash/var/pdb",
-      // Copies across file systems beside their targets, then flushed;
-      // each directory is made once.
+      // The copy that fits beside its target, flushed; the marker names
+      // the move that waits for reuse, replaced whole.
       "mkdir /flash",
       "copy /flash/.a.commit-copy from /ram/tmp1 spinning",
-      "copy /flash/.b.commit-copy from /ram/tmp2 spinning",
-      "unlink /flash/.b.commit-copy",
-      "mkdir /flash/var/pdb/p",
       "syncfs /flash/.a.commit-copy",
-      "write /flash/var/pdb/.journal-applying",
+      "write /flash/var/pdb/..journal-applying.commit-copy",
+      "fsync /flash/var/pdb/..journal-applying.commit-copy",
+      "rename /flash/var/pdb/.journal-applying from /flash/var/pdb/..journal-applying.commit-copy",
       "fsync /flash/var/pdb",
       // Removals and links; a link is made beside its target and renamed.
       "unlink /flash/d",
@@ -240,19 +255,14 @@ TEST(ChangeSetCommit, OrderFlushAndFailures) {
       "unlink /flash/.link.commit-copy",
       "symlink /flash/.link.commit-copy to /flash/a",
       "unlink /flash/.link.commit-copy",
-      // Moves, the database entry last. What the removal may have taken
-      // away the link step made again; the failed move's unlink below
-      // makes the database directory be made once more.
+      // The renames, then the reuse: old file first, the copy flushed.
       "rename /flash/a from /flash/.a.commit-copy",
-      "rename /flash/b from /ram/tmp2",
-      "copy /flash/.b.commit-copy from /ram/tmp2 spinning",
-      "unlink /flash/.b.commit-copy",
+      "rename /flash/c from /flash/x.npk",
       "unlink /flash/b",
       "copy /flash/.b.commit-copy from /ram/tmp2 spinning",
-      "unlink /flash/.b.commit-copy",
-      "rename /flash/c from /flash/x.npk",
-      "mkdir /flash/var/pdb/p",
-      "rename /flash/var/pdb/p/version from /flash/x.v",
+      "fsync /flash/.b.commit-copy",
+      "rename /flash/b from /flash/.b.commit-copy",
+      // A file that is not in place keeps the database entry the old one.
       // Everything flushed, then the journal goes.
       "syncfs /flash/var/pdb",
       "unlink /flash/var/pdb/.journal",
@@ -261,6 +271,61 @@ TEST(ChangeSetCommit, OrderFlushAndFailures) {
   };
   EXPECT_EQ(expected, fs.log);
   EXPECT_EQ(6u, changes.size());  // the entries stay
+}
+
+TEST(ChangeSetCommit, ACommitThatDoesNotFitChangesNothing) {
+  FakeFileSystem fs;
+  scriptFlash(fs, 40);
+  fs.scriptStatus("/ram/tmp1", 30 * kBlock, 7);
+  fs.scriptStatus("/ram/tmp2", 30 * kBlock, 7);
+  fs.scriptStatus("/flash/a", 5 * kBlock, 9);
+  {
+    // Even with a's old blocks freed, 60 blocks cannot go where 40 less
+    // the journal's four and the reserve's eight are free.
+    ChangeSet changes(fs);
+    changes.put("/flash/a", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp1"});
+    changes.put("/flash/b", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp2"});
+    CommitOutcome outcome = changes.commit(false);
+    EXPECT_TRUE(outcome.refused);
+    EXPECT_EQ(ENOSPC, outcome.error);
+    ASSERT_EQ(1u, outcome.shortfalls.size());
+    EXPECT_EQ("/flash", outcome.shortfalls[0].directory);
+    // The run's staged files go; nothing else is touched.
+    EXPECT_EQ((std::vector<std::string>{"unlink /ram/tmp1", "unlink /ram/tmp2"}), fs.log);
+    EXPECT_TRUE(changes.empty());
+  }
+  fs.log.clear();
+  {
+    // Planned to fit, but the copy finds no room: the commit is not
+    // started, its copies and journal are deleted.
+    fs.scriptStats("/flash", kBlock, 1000);
+    fs.scriptError("copy", "/flash/.b.commit-copy", ENOSPC);
+    ChangeSet changes(fs);
+    changes.put("/flash/a", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp1"});
+    changes.put("/flash/b", ChangeAction{ChangeKind::MoveStaged, "/ram/tmp2"});
+    testing::internal::CaptureStderr();
+    CommitOutcome outcome = changes.commit(false);
+    EXPECT_EQ("copy: No space left on device\n", testing::internal::GetCapturedStderr());
+    EXPECT_TRUE(outcome.refused);
+    std::vector<std::string> expected = {
+        "write /flash/var/pdb/.journal.new",
+        "syncfs /flash/var/pdb/.journal.new",
+        "syncfs /ram/tmp1",
+        "rename /flash/var/pdb/.journal from /flash/var/pdb/.journal.new",
+        "fsync /flash/var/pdb",
+        "mkdir /flash",
+        "copy /flash/.a.commit-copy from /ram/tmp1",
+        "copy /flash/.b.commit-copy from /ram/tmp2",
+        "unlink /flash/.b.commit-copy",
+        "unlink /flash/.a.commit-copy",
+        "unlink /flash/var/pdb/.journal",
+        "unlink /flash/var/pdb/.journal-applying",
+        "fsync /flash/var/pdb",
+        "unlink /ram/tmp1",
+        "unlink /ram/tmp2",
+    };
+    EXPECT_EQ(expected, fs.log);
+  }
 }
 
 TEST(ChangeSetCommit, RemovedDirectoryIsRecreatedForAMoveIntoIt) {
@@ -276,7 +341,6 @@ TEST(ChangeSetCommit, RemovedDirectoryIsRecreatedForAMoveIntoIt) {
   changes.commit(false);
   // Outside a router root there is no database and so no journal.
   std::vector<std::string> expected = {
-      "mkdir " + target,
       "unlink " + target,
       "list " + target,
       "unlink " + target + "/a.so",
@@ -287,7 +351,7 @@ TEST(ChangeSetCommit, RemovedDirectoryIsRecreatedForAMoveIntoIt) {
       "syncfs " + dir.path(),
   };
   std::vector<std::string> log = fs.log;
-  std::sort(log.begin() + 3, log.begin() + 5);  // directory order is the system's
+  std::sort(log.begin() + 2, log.begin() + 4);  // directory order is the system's
   EXPECT_EQ(expected, log);
   EXPECT_EQ("new", readFile(dir.file("lib/c.so")));
   EXPECT_FALSE(pathExists(dir.file("lib/a.so")));

@@ -27,6 +27,8 @@ const char kJournalApplying[] = "/flash/var/pdb/.journal-applying";
 // copy of a package read from standard input.
 const char kStagingDir[] = "/flash/var/pdb/.staging";
 const char kStreamImage[] = "/flash/var/pdb/.staging/image";
+// The staging directories made on other file systems below "/flash".
+const char kStagingPlaces[] = "/flash/var/pdb/.staging-places";
 // Where the stream copy lay in earlier versions, read as a package "image".
 const char kOldStreamImage[] = "/flash/var/pdb/image";
 

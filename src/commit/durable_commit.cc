@@ -7,6 +7,7 @@
 #include "commit/commit_paths.h"
 #include "commit/directories.h"
 #include "commit/manifest.h"
+#include "commit/staging_registry.h"
 
 namespace {
 
@@ -20,40 +21,102 @@ bool isDatabaseTarget(const std::string& target) {
   return target.compare(0, strlen(paths::kDatabaseRoot), paths::kDatabaseRoot) == 0;
 }
 
+bool isNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// The marker lists at most every move of the journal.
+const size_t kMaxMarkerBytes = 64u << 20;
+
 }  // namespace
 
 std::string DurableCommit::copyBeside(const std::string& target) { return temporaryBeside(target); }
 
-void DurableCommit::run() {
-  if (entries_.empty()) return;
+CommitOutcome DurableCommit::run() {
+  if (entries_.empty()) return outcome_;
+  CommitPlan plan(fs_, entries_);
+  if (!refuseUnlessFits(plan)) return outcome_;
   journaled_ = writeJournal();
-  copyAcrossFileSystems();
-  markApplying();
-  applyRemovalsAndLinks();
-  applyMoves();
-  flushTargets();
-  deleteJournal();
+  if (outcome_.refused) return outcome_;
+  copiesKnown_ = true;
+  std::vector<std::string> reuse = plan.reuseOrder();
+  if (!copyFirstPhase(plan) || !markApplying(reuse)) {
+    dropCopies();
+    deleteJournal();
+    removeEmptyStagingDirectory(fs_);
+    return outcome_;
+  }
+  applyChanges(reuse);
   removeEmptyStagingDirectory(fs_);
+  return outcome_;
 }
 
-DurableCommit::Resumed DurableCommit::resume(bool applying) {
+DurableCommit::Resumed DurableCommit::resume() {
   resumed_ = true;
   journaled_ = true;
-  if (!applying) {
+  removeStaleReplacement(fs_, paths::kJournalApplying);
+  std::string marker;
+  if (fs_.readFile(paths::kJournalApplying, kMaxMarkerBytes, &marker) != 0) {
     for (const auto& entry : entries_) {
       if (isMove(entry.second.kind) && !fs_.exists(entry.second.source)) {
         abandon();
         return Resumed::Abandoned;
       }
     }
-    copyAcrossFileSystems();
-    markApplying();
+    // The copies of the first phase are made again from the sources.
+    dropCopies();
+    CommitPlan plan(fs_, entries_);
+    copiesKnown_ = true;
+    std::vector<std::string> reuse;
+    if (plan.decide([this] { return journalBytes(); }) != CommitPlan::Fit::Fits || !copyFirstPhase(plan) ||
+        !markApplying(reuse = plan.reuseOrder())) {
+      abandon();
+      return Resumed::Abandoned;
+    }
+    applyChanges(reuse);
+  } else {
+    ChangeEntries named;
+    std::string badLine;
+    if (parseManifest(marker, &named, &badLine, true) != ManifestRead::Complete) outcome_.applied = false;
+    std::set<std::string> reused;
+    for (const auto& entry : named) reused.insert(entry.first);
+    applyChanges(CommitPlan::orderForReuse(fs_, entries_, reused));
   }
-  applyRemovalsAndLinks();
-  applyMoves();
-  flushTargets();
-  deleteJournal();
-  return Resumed::Finished;
+  return outcome_.applied ? Resumed::Finished : Resumed::Unfinished;
+}
+
+bool DurableCommit::refuseUnlessFits(CommitPlan& plan) {
+  CommitPlan::Fit fit = plan.decide([this] { return journalBytes(); });
+  if (fit == CommitPlan::Fit::Fits) return true;
+  if (fit == CommitPlan::Fit::SourceMissing) {
+    printSystemError("rename", ENOENT);
+    refuse(ENOENT, plan.missingTarget());
+  } else {
+    refuse(ENOSPC, std::string());
+    outcome_.shortfalls = plan.shortfalls();
+  }
+  return false;
+}
+
+void DurableCommit::refuse(int error, const std::string& target) {
+  outcome_.applied = false;
+  outcome_.refused = true;
+  outcome_.error = error;
+  outcome_.failedTarget = target;
+}
+
+void DurableCommit::fail(const char* call, int error, const std::string& target) {
+  printSystemError(call, error);
+  if (!outcome_.applied) return;
+  outcome_.applied = false;
+  outcome_.error = error;
+  outcome_.failedTarget = target;
+}
+
+uint64_t DurableCommit::journalBytes() const {
+  ManifestPieces pieces(entries_, true);
+  std::string piece;
+  uint64_t bytes = 0;
+  while (pieces.next(&piece)) bytes += piece.size();
+  return bytes;
 }
 
 bool DurableCommit::writeJournal() {
@@ -71,6 +134,9 @@ bool DurableCommit::writeJournal() {
   if (int error = fs_.writeFileFrom(paths::kJournalTemporary, journalText)) {
     printSystemError("journal", error);
     fs_.unlink(paths::kJournalTemporary);
+    // Without room for its journal the commit could not be finished after
+    // a cut: it is not started.
+    if (isNoSpace(error)) refuse(error, paths::kJournal);
     return false;
   }
   // The staged files and the journal reach the disk before the journal
@@ -95,33 +161,65 @@ bool DurableCommit::writeJournal() {
   return true;
 }
 
-void DurableCommit::copyAcrossFileSystems() {
+bool DurableCommit::copyFirstPhase(const CommitPlan& plan) {
   std::vector<std::string> copies;
   for (const auto& entry : entries_) {
-    if (!isMove(entry.second.kind)) continue;
     const std::string& target = entry.first;
-    std::string directory = parentDirectory(target);
-    ensureDirectory(directory);
-    uint64_t source, parent;
-    if (!sourceDevice(entry.second, &source) || !directoryDevice(directory, &parent)) continue;
-    if (source == parent) continue;
-    // A copy that fails here (a full flash) is tried again when its turn
-    // comes, after the removals have freed room.
+    if (!isMove(entry.second.kind) || !plan.crosses(target) || plan.reuses(target)) continue;
+    ensureDirectory(parentDirectory(target));
     std::string copy = copyBeside(target);
-    if (fs_.copyFile(entry.second.source, copy, progress_) != 0) {
+    if (int error = fs_.copyFile(entry.second.source, copy, progress_)) {
+      // The plan counted blocks; the file system may need more. Nothing
+      // has changed yet, so the commit is not started rather than risked.
       fs_.unlink(copy);
-      continue;
+      printSystemError("copy", error);
+      refuse(error, target);
+      return false;
     }
     copies_.insert(copy);
     copies.push_back(copy);
   }
   flushDevicesOf(copies);
+  return true;
 }
 
-void DurableCommit::markApplying() {
-  if (!journaled_) return;
-  fs_.writeFile(paths::kJournalApplying, std::string());
-  fs_.flushFile(journalDirectory());
+void DurableCommit::applyChanges(const std::vector<std::string>& reuse) {
+  applyRemovalsAndLinks();
+  std::set<std::string> reused(reuse.begin(), reuse.end());
+  applyFileMoves(reused);
+  bool complete = reuseSpace(reuse) && outcome_.applied;
+  if (complete && !reuse.empty()) {
+    flushTargets();
+    if (journaled_) replaceFile(fs_, paths::kJournalApplying, std::string());
+  }
+  if (complete) {
+    applyDatabaseMoves();
+  } else {
+    dropDatabaseCopies();
+  }
+  flushTargets();
+  deleteJournal();
+}
+
+bool DurableCommit::markApplying(const std::vector<std::string>& reuse) {
+  if (!journaled_) return true;
+  if (reuse.empty()) {
+    fs_.writeFile(paths::kJournalApplying, std::string());
+    fs_.flushFile(journalDirectory());
+    return true;
+  }
+  ChangeEntries named;
+  for (const std::string& target : reuse) named.insert(*entries_.find(target));
+  ManifestPieces pieces(named, true);
+  std::string text, piece;
+  while (pieces.next(&piece)) text += piece;
+  // Replaced whole, never seen half written: a list cut short would hide
+  // a file whose old copy is about to go.
+  int error = replaceFile(fs_, paths::kJournalApplying, text);
+  if (error == 0) return true;
+  printSystemError("journal", error);
+  refuse(error, paths::kJournalApplying);
+  return false;
 }
 
 void DurableCommit::applyRemovalsAndLinks() {
@@ -131,15 +229,70 @@ void DurableCommit::applyRemovalsAndLinks() {
   }
 }
 
-void DurableCommit::applyMoves() {
+void DurableCommit::applyFileMoves(const std::set<std::string>& reused) {
   // The directories made for the copies still stand: a removal that takes
   // anything away forgets them all.
-  for (int databasePass = 0; databasePass < 2; ++databasePass) {
-    for (const auto& entry : entries_) {
-      if (!isMove(entry.second.kind) || isDatabaseTarget(entry.first) != (databasePass == 1)) continue;
-      applyMove(entry.first, entry.second.source);
-    }
+  for (const auto& entry : entries_) {
+    if (!isMove(entry.second.kind) || isDatabaseTarget(entry.first) || reused.count(entry.first)) continue;
+    applyMove(entry.first, entry.second.source);
   }
+}
+
+void DurableCommit::applyDatabaseMoves() {
+  for (const auto& entry : entries_) {
+    if (isMove(entry.second.kind) && isDatabaseTarget(entry.first)) applyMove(entry.first, entry.second.source);
+  }
+}
+
+bool DurableCommit::reuseSpace(const std::vector<std::string>& order) {
+  bool complete = true;
+  for (const std::string& target : order) {
+    const ChangeAction& action = entries_.at(target);
+    std::string copy = copyBeside(target);
+    // A copy a cut left here may be partial: it is made again.
+    if (resumed_ && fs_.exists(copy)) fs_.unlink(copy);
+    if (resumed_ && !fs_.exists(action.source)) {
+      complete = false;  // lost with volatile memory
+      continue;
+    }
+    ensureDirectory(parentDirectory(target));
+    if (!replaceByCopy(action.source, target)) complete = false;
+  }
+  return complete;
+}
+
+bool DurableCommit::replaceByCopy(const std::string& source, const std::string& target) {
+  int error = fs_.unlink(target);
+  if (error != 0 && error != ENOENT) {
+    fail("unlink", error, target);
+    return false;
+  }
+  std::string copy = copyBeside(target);
+  const char* call = "copy";
+  error = fs_.copyFile(source, copy, progress_);
+  if (error == 0 && (error = fs_.flushFile(copy)) != 0) call = "fsync";
+  if (error == 0 && (error = fs_.rename(copy, target)) != 0) call = "rename";
+  if (error == 0) return true;
+  fs_.unlink(copy);
+  fail(call, error, target);
+  return false;
+}
+
+void DurableCommit::dropDatabaseCopies() {
+  for (const auto& entry : entries_) {
+    if (!isMove(entry.second.kind) || !isDatabaseTarget(entry.first)) continue;
+    std::string copy = copyBeside(entry.first);
+    if (copiesKnown_ ? copies_.count(copy) != 0 : fs_.exists(copy)) fs_.unlink(copy);
+  }
+}
+
+void DurableCommit::dropCopies() {
+  for (const auto& entry : entries_) {
+    if (!isMove(entry.second.kind)) continue;
+    std::string copy = copyBeside(entry.first);
+    if (copiesKnown_ ? copies_.count(copy) != 0 : fs_.exists(copy)) fs_.unlink(copy);
+  }
+  copies_.clear();
 }
 
 void DurableCommit::flushTargets() {
@@ -161,11 +314,8 @@ void DurableCommit::deleteJournal() {
 }
 
 void DurableCommit::abandon() {
-  for (const auto& entry : entries_) {
-    if (!isMove(entry.second.kind)) continue;
-    std::string copy = copyBeside(entry.first);
-    if (fs_.exists(copy)) fs_.unlink(copy);
-  }
+  copiesKnown_ = false;
+  dropCopies();
   // Only the journal leads the next run to these copies: they must be gone
   // for good before it is.
   flushTargets();
@@ -174,6 +324,7 @@ void DurableCommit::abandon() {
 
 void removeEmptyStagingDirectory(FileSystem& fs) {
   if (fs.exists(paths::kStagingDir)) fs.removeDirectory(paths::kStagingDir);
+  removeEmptyRegisteredDirectories(fs);
 }
 
 void DurableCommit::ensureDirectory(const std::string& directory) {
@@ -225,11 +376,15 @@ std::set<std::string> DurableCommit::keptNamesIn(const std::string& directory) c
 void DurableCommit::applyRemoval(const std::string& target) {
   int error = fs_.unlink(target);
   if (error == 0) madeDirectories_.clear();
-  if (error != EISDIR) return;
+  if (error == ENOENT) return;
+  if (error != EISDIR) {
+    if (error != 0) fail("unlink", error, target);
+    return;
+  }
   std::vector<std::string> names;
   if (int listError = fs_.listDirectory(target, &names)) {
     // What could not be listed is not known to be empty of what must stay.
-    printSystemError("readdir", listError);
+    fail("readdir", listError, target);
     return;
   }
   std::string directory = target;
@@ -237,7 +392,11 @@ void DurableCommit::applyRemoval(const std::string& target) {
   std::set<std::string> kept = keptNamesIn(directory);
   // Hidden entries and subdirectories stay, and with them the directory.
   for (const std::string& name : names) {
-    if (!name.empty() && name[0] != '.' && !kept.count(name)) fs_.unlink(directory + "/" + name);
+    if (name.empty() || name[0] == '.' || kept.count(name)) continue;
+    int childError = fs_.unlink(directory + "/" + name);
+    if (childError != 0 && childError != ENOENT && childError != EISDIR) {
+      fail("unlink", childError, directory + "/" + name);
+    }
   }
   if (fs_.removeDirectory(target) == 0) madeDirectories_.clear();
 }
@@ -259,7 +418,7 @@ void DurableCommit::applySymlink(const std::string& target, const std::string& t
   }
   if (error != 0) {
     fs_.unlink(link);
-    printSystemError("symlink", error);
+    fail("symlink", error, target);
   }
 }
 
@@ -267,34 +426,15 @@ void DurableCommit::applyMove(const std::string& target, const std::string& sour
   ensureDirectory(parentDirectory(target));
   std::string copy = copyBeside(target);
   // A fresh commit knows the copies it made; a resumed one looks.
-  if (resumed_ ? fs_.exists(copy) : copies_.count(copy) != 0) {
-    if (int error = fs_.rename(copy, target)) printSystemError("rename", error);
+  if (copiesKnown_ ? copies_.count(copy) != 0 : fs_.exists(copy)) {
+    if (int error = fs_.rename(copy, target)) fail("rename", error, target);
     return;
   }
   int error = fs_.rename(source, target);
-  if (error == EXDEV) {
-    copyToTarget(source, target);
-  } else if (error == ENOENT && resumed_) {
-    // Moved before the interruption.
-  } else if (error != 0) {
-    printSystemError("rename", error);
-  }
-}
-
-// A copy the first step could not make: made now, flushed and renamed.
-// When even now there is no room, the old target goes first.
-bool DurableCommit::copyToTarget(const std::string& source, const std::string& target) {
-  std::string copy = copyBeside(target);
-  int error = fs_.copyFile(source, copy, progress_);
-  if (error == ENOSPC || error == EDQUOT) {
-    fs_.unlink(copy);
-    fs_.unlink(target);
-    error = fs_.copyFile(source, copy, progress_);
-  }
-  if (error == 0) error = fs_.flushFile(copy);
-  if (error == 0) error = fs_.rename(copy, target);
-  if (error != 0) fs_.unlink(copy);
-  return error == 0;
+  if (error == 0) return;
+  // Moved, or copied and renamed, before the interruption.
+  if (resumed_ && (error == ENOENT || (error == EXDEV && fs_.exists(target)))) return;
+  fail("rename", error, target);
 }
 
 void DurableCommit::flushDevicesOf(const std::vector<std::string>& paths) {

@@ -74,6 +74,7 @@ class RealFileSystem : public FileSystem {
     if (statfs(path.c_str(), &fs) != 0) return errno;
     stats->blockSize = static_cast<uint64_t>(fs.f_bsize);
     stats->freeBlocks = static_cast<uint64_t>(fs.f_bfree);
+    stats->availableBlocks = static_cast<uint64_t>(fs.f_bavail);
     return 0;
   }
   int status(const std::string& path, FileStatus* status) override {

@@ -21,7 +21,17 @@
 struct FileSystemStats {
   uint64_t blockSize = 0;
   uint64_t freeBlocks = 0;
+  // Blocks an ordinary writer may take; some file systems (ext4) also keep
+  // back blocks that even the superuser cannot write, yet count as free.
+  uint64_t availableBlocks = UINT64_MAX;
 };
+
+// The blocks a new file can surely take: what is free and available both.
+// Staging and the commit's plan count these; a file that does not fit by
+// them goes to "/ram" or waits for the room its old file frees.
+inline uint64_t writableBlocks(const FileSystemStats& stats) {
+  return stats.availableBlocks < stats.freeBlocks ? stats.availableBlocks : stats.freeBlocks;
+}
 
 // What stat tells of a path (links followed).
 struct FileStatus {

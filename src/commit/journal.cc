@@ -8,6 +8,7 @@
 #include "commit/commit_paths.h"
 #include "commit/durable_commit.h"
 #include "commit/manifest.h"
+#include "commit/staging_registry.h"
 #include "console/console.h"
 
 namespace {
@@ -22,12 +23,14 @@ const char kUnfinishedUnnamed[] = "could not finish an interrupted install";
 const char kRefusedLine[] = "refused journal line \"%s\"";
 const char kUnreadable[] = "could not read %s: %s";
 
-// The packages whose database entries the entries change.
-std::vector<std::string> packagesOf(const ChangeEntries& entries) {
+// The packages whose database entries the entries change (with
+// `installedOnly`, those the entries write, not those they only remove).
+std::vector<std::string> packagesOf(const ChangeEntries& entries, bool installedOnly = false) {
   std::set<std::string> names;
   size_t rootLength = strlen(paths::kDatabaseRoot);
   for (const auto& entry : entries) {
     const std::string& target = entry.first;
+    if (installedOnly && !isMove(entry.second.kind)) continue;
     if (target.compare(0, rootLength, paths::kDatabaseRoot) != 0) continue;
     std::string name = target.substr(rootLength, target.find('/', rootLength) - rootLength);
     if (!name.empty() && name[0] != '.') names.insert(name);
@@ -99,7 +102,9 @@ JournalOutcome finishInterruptedCommit(FileSystem& fs) {
     return outcome;
   }
   DurableCommit commit(fs, entries, false);
-  if (commit.resume(fs.exists(paths::kJournalApplying)) == DurableCommit::Resumed::Abandoned) {
+  DurableCommit::Resumed resumed = commit.resume();
+  if (resumed == DurableCommit::Resumed::Unfinished) outcome.unfinished = packagesOf(entries, true);
+  if (resumed != DurableCommit::Resumed::Finished) {
     reportUnfinished(outcome.unfinished);
     return outcome;
   }
@@ -114,6 +119,9 @@ void removeOrphanedStagedFiles(FileSystem& fs) {
   addNamedSources(fs, paths::kManifest, false, &named);
   addNamedSources(fs, paths::kJournal, true, &named);
   removeUnnamed(fs, paths::kStagingDir, named, false);
+  for (const std::string& directory : registeredStagingDirectories(fs)) {
+    removeUnnamed(fs, directory, named, false);
+  }
   removeUnnamed(fs, paths::kRamDir, named, true);
   removeStaleReplacement(fs, paths::kManifest);
   FileStatus old;

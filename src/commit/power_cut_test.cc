@@ -184,4 +184,98 @@ TEST(PowerCut, StagedInRamEveryCutEndsOldOrNew) {
   EXPECT_EQ(outcome.points, outcome.old + outcome.fresh);
 }
 
+// A nearly full flash where the upgrade fits only by reusing the space of
+// the files it replaces: "web" 1 has a 12 KiB file a and a 40 KiB file
+// that goes; "web" 2 brings a new a and a new 8 KiB b, staged in "/ram".
+// The flash holds the old files, the journal, the new entry and two
+// blocks more: b is copied beside its target, a only once old is gone.
+ChangeEntries prepareReuse(PowerCutFileSystem& fs) {
+  const uint64_t block = PowerCutFileSystem::kBlockSize;
+  fs.addDirectory("/ram");
+  fs.addFile("/flash/var/pdb/web/version", "1 0\n");
+  fs.addFile("/flash/var/pdb/web/files", "flash/www/web/a\nflash/www/web/old\n");
+  fs.addFile("/flash/www/web/a", std::string(3 * block, 'a'));
+  fs.addFile("/flash/www/web/old", std::string(10 * block, 'o'));
+  fs.setFlashCapacity((fs.flashBlocksUsed() + 4 + 2 + 2) * block);
+  std::map<std::string, std::string> staged = {
+      {"/flash/www/web/a", std::string(3 * block, 'A')},
+      {"/flash/www/web/b", std::string(2 * block, 'B')},
+      {"/flash/var/pdb/web/version", "2 0\n"},
+      {"/flash/var/pdb/web/files", "flash/www/web/a\nflash/www/web/b\n"},
+  };
+  ChangeEntries entries;
+  for (const auto& file : staged) {
+    std::string path;
+    fs.createTemporaryFile("/ram", &path);
+    fs.writeFile(path, file.second);
+    entries[file.first] = ChangeAction{ChangeKind::MoveStaged, path};
+  }
+  entries["/flash/www/web/old"] = ChangeAction{ChangeKind::Remove, ""};
+  return entries;
+}
+
+// What lasts: everything but "/ram".
+Contents flashOf(const PowerCutFileSystem& fs) {
+  Contents all = fs.contents();
+  for (auto entry = all.begin(); entry != all.end();) {
+    entry = entry->first.compare(0, 4, "/ram") == 0 ? all.erase(entry) : std::next(entry);
+  }
+  return all;
+}
+
+TEST(PowerCut, ReuseOfReplacedFilesNeverLetsTheEntryClaimAMissingFile) {
+  bool wasQuiet = Console::active().quiet;
+  Console::active().quiet = true;
+  PowerCutFileSystem reference;
+  ChangeEntries entries = prepareReuse(reference);
+  Contents old = flashOf(reference);
+  CommitOutcome outcome = DurableCommit(reference, entries, false).run();
+  ASSERT_TRUE(outcome.applied) << outcome.error;
+  Contents fresh = flashOf(reference);
+  ASSERT_EQ("f " + std::string(3 * PowerCutFileSystem::kBlockSize, 'A'), fresh["/flash/www/web/a"]);
+
+  int points = 0, oldPoints = 0, newPoints = 0, repaired = 0;
+  std::string failures;
+  for (long cut = 0;; ++cut) {
+    PowerCutFileSystem fs;
+    ChangeEntries mine = prepareReuse(fs);
+    fs.cutAfter(cut);
+    DurableCommit(fs, mine, false).run();
+    bool completed = !fs.powerLost();
+    fs.cut();  // "/ram" is lost with the power
+    nextBoot(fs);
+    Contents now = flashOf(fs);
+    std::string point = "cut after " + std::to_string(cut);
+    ++points;
+    for (const auto& entry : now) {
+      if (isDebris(entry.first)) failures += point + ": left " + entry.first + "\n";
+    }
+    if (now == old) {
+      ++oldPoints;
+    } else if (now == fresh) {
+      ++newPoints;
+    } else if (now["/flash/var/pdb/web/version"] != old["/flash/var/pdb/web/version"] ||
+               now["/flash/var/pdb/web/files"] != old["/flash/var/pdb/web/files"]) {
+      failures += point + ": the entry changed while its files are not all new\n";
+    } else {
+      // The old entry with some of its files replaced: installing the
+      // package again makes it wholly new.
+      ChangeEntries again = prepareReuse(fs);
+      DurableCommit(fs, again, false).run();
+      if (flashOf(fs) == fresh) {
+        ++repaired;
+      } else {
+        failures += point + ": installing again does not repair it\n";
+      }
+    }
+    if (completed) break;
+  }
+  Console::active().quiet = wasQuiet;
+  std::cout << "[ power cut ] reuse on a full flash: " << points << " points, " << oldPoints << " old, "
+            << newPoints << " new, " << repaired << " repaired by installing again" << std::endl;
+  EXPECT_EQ("", failures);
+  EXPECT_GT(oldPoints, 0);
+  EXPECT_GT(repaired, 0);
+}
+
 }  // namespace

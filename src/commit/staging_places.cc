@@ -7,6 +7,7 @@
 
 #include "commit/commit_paths.h"
 #include "commit/directories.h"
+#include "commit/staging_registry.h"
 
 namespace {
 
@@ -21,8 +22,9 @@ const size_t kRememberedLevels = 16;
 uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 uint64_t freeBytes(const FileSystemStats& stats) {
-  if (stats.blockSize != 0 && stats.freeBlocks > UINT64_MAX / stats.blockSize) return UINT64_MAX;
-  return stats.freeBlocks * stats.blockSize;
+  uint64_t blocks = writableBlocks(stats);
+  if (stats.blockSize != 0 && blocks > UINT64_MAX / stats.blockSize) return UINT64_MAX;
+  return blocks * stats.blockSize;
 }
 
 bool isBelowFlash(const std::string& directory) {
@@ -88,6 +90,7 @@ uint64_t StagingPlaces::uncharged(const Space& space) const {
 }
 
 bool StagingPlaces::hasRoom(const std::string& directory, Space* space, uint64_t needed) {
+  if (!fullDevices_.empty() && fullDevices_.count(directoryStatus(directory).device)) return false;
   if (uncharged(*space) > needed) return true;
   return ask(directory, space) && space->freeBytes > needed;
 }
@@ -145,12 +148,11 @@ StagingPlaces::Place StagingPlaces::place(const std::string& target, uint64_t si
   place.deviceKnown = chosen.exists;
   place.device = chosen.device;
   if (!isBelowFlash(place.directory)) return place;
-  // On the database's file system every staged file waits in one hidden
-  // directory, where the next run finds what a cut run left.
+  // Below "/flash" every staged file waits in a hidden directory of its
+  // file system, where the next run finds what a cut run left.
   const Directory& database = directoryStatus(paths::kDatabaseRoot);
-  if (!chosen.exists || !database.exists || !chosen.isDirectory || chosen.device != database.device) {
-    return place;
-  }
+  if (!chosen.exists || !database.exists || !chosen.isDirectory) return place;
+  if (chosen.device != database.device) return otherStagingPlace(place, chosen.device);
   if (!stagingDirMade_) {
     int error = fs_.makeDirectory(paths::kStagingDir, 0700);
     if (error != 0 && error != EEXIST) return place;
@@ -160,10 +162,39 @@ StagingPlaces::Place StagingPlaces::place(const std::string& target, uint64_t si
   return place;
 }
 
+StagingPlaces::Place StagingPlaces::otherStagingPlace(const Place& chosen, uint64_t device) {
+  auto made = otherStaging_.find(device);
+  if (made == otherStaging_.end()) {
+    // The topmost directory below "/flash" on the same file system.
+    std::string top = chosen.directory;
+    std::string parent = parentDirectory(top);
+    while (parent != "/flash" && isBelowFlash(parent) && directoryStatus(parent).device == device) {
+      top = parent;
+      parent = parentDirectory(top);
+    }
+    std::string staging = stagingDirectoryOf(top);
+    int error = fs_.makeDirectory(staging, 0700);
+    // Listed before anything is staged there: the next run must know it.
+    if ((error != 0 && error != EEXIST) || registerStagingDirectory(fs_, staging) != 0) staging.clear();
+    made = otherStaging_.emplace(device, staging).first;
+  }
+  if (made->second.empty()) return chosen;
+  Place place = chosen;
+  place.directory = made->second;
+  return place;
+}
+
+void StagingPlaces::markFull(const std::string& directory) {
+  const Directory& full = directoryStatus(directory);
+  if (full.exists) fullDevices_.insert(full.device);
+}
+
 void StagingPlaces::forget() {
   answering_.clear();
   spaces_.clear();
   directories_.clear();
   charged_ = 0;
   stagingDirMade_ = false;
+  otherStaging_.clear();
+  fullDevices_.clear();
 }

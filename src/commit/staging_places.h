@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "commit/file_system.h"
@@ -35,8 +36,10 @@ class StagingPlaces {
   // bytes is counted against the chosen directory's file system.
   std::string choose(const std::string& target, uint64_t sizeHint);
   // The directory a staged file of `target` is created in: the choice, or
-  // on the database's file system its hidden staging directory (made
-  // here); with the device of that directory when stat could tell it.
+  // below "/flash" the hidden staging directory of its file system (made
+  // here; on another file system than the database's, listed for the
+  // next run's sweep); with the device of that directory when stat could
+  // tell it.
   Place place(const std::string& target, uint64_t sizeHint);
   // Whether a file of `size` bytes staged for `target` now would leave the
   // file system it goes to with less than `reserve` bytes free. Decided on
@@ -44,6 +47,10 @@ class StagingPlaces {
   // asked again. Nothing is charged. False when no statistics can be had:
   // the write itself then reports the lack of space.
   bool wouldExhaust(const std::string& target, uint64_t size, uint64_t reserve);
+  // A staged file in `directory` found no room on its file system after
+  // all (file systems keep blocks that statfs counts as free): until
+  // forget(), nothing more is staged on that file system.
+  void markFull(const std::string& directory);
   // Drops everything known: after a commit or a cancel, directories and
   // free space are not what they were.
   void forget();
@@ -71,6 +78,10 @@ class StagingPlaces {
   uint64_t uncharged(const Space& space) const;
   bool ask(const std::string& directory, Space* space);
   const Directory& directoryStatus(const std::string& path);
+  // The staging directory of another file system below "/flash" than the
+  // database's (made and listed once per run), or `chosen` itself when it
+  // cannot be made.
+  Place otherStagingPlace(const Place& chosen, uint64_t device);
 
   FileSystem& fs_;
   std::map<std::string, std::string> answering_;  // parent directory -> answering one
@@ -78,6 +89,8 @@ class StagingPlaces {
   std::map<std::string, Directory> directories_;  // stat of staging directories
   uint64_t charged_ = 0;  // bytes staged since the start or forget()
   bool stagingDirMade_ = false;
+  std::set<uint64_t> fullDevices_;  // file systems that refused a staged file
+  std::map<uint64_t, std::string> otherStaging_;  // device -> its staging directory, "" when none
 };
 
 #endif  // COMMIT_STAGING_PLACES_H_

@@ -49,7 +49,7 @@ ArgumentsResult applyArgument(const std::string& arg, const char* next, bool* us
     settings->installOptions |= AllowReinstall;
   } else if (arg == "-b" || arg == "--force" || arg == "--noupgrade" || arg == "-i") {
   } else if (arg == "--commit") {
-    runCommitMode();
+    settings->exitStatus = runCommitMode();
     return ArgumentsResult::Exit;
   } else if (arg == "--cancel") {
     runCancelMode();
@@ -116,7 +116,7 @@ int runInstaller(int argc, char** argv) {
   if (board && strcmp(board, "qemu_p9") == 0) return 0;
   PackageDb& db = PackageDb::instance();
   RunSettings settings;
-  if (readArguments(argc, argv, &settings) == ArgumentsResult::Exit) return 0;
+  if (readArguments(argc, argv, &settings) == ArgumentsResult::Exit) return settings.exitStatus;
   if (!enterRoot(settings.rootDirectory)) return 1;
   // A commit that a crash or power cut interrupted is finished before
   // anything reads the database; its notice obeys -q.

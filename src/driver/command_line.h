@@ -12,6 +12,7 @@ struct RunSettings {
   bool quiet = false;          // -q
   bool show = false;           // --show
   unsigned installOptions = 0; // InstallOption bits
+  int exitStatus = 0;          // of a mode carried out while reading the arguments
 };
 
 // Runs the whole program for `argv` and returns the process exit status.

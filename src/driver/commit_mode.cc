@@ -6,6 +6,8 @@
 #include "commit/change_set.h"
 #include "commit/commit_paths.h"
 #include "commit/journal.h"
+#include "driver/commit_report.h"
+#include "driver/install_run.h"
 #include "pdb/paths.h"
 
 namespace {
@@ -22,16 +24,24 @@ void recover() {
 
 }  // namespace
 
-void runCommitMode() {
+int runCommitMode() {
   recover();
   ChangeSet changes;
   // Whatever could be read is applied; a missing manifest applies nothing.
   changes.readManifest(paths::kManifest);
   fputs(kFinishing, stdout);
   fflush(stdout);
-  changes.commit(true);
+  CommitOutcome outcome = changes.commit(true);
   fputs(kSpinnerErase, stdout);
   fflush(stdout);
+  if (outcome.applied) return 0;
+  // The manifest stays, and with it the staged files it names: the same
+  // command applies them once room is made.
+  if (lackedRoom(outcome)) {
+    if (!reportShortfalls(outcome)) reportNotApplied(paths::kManifest, outcome);
+    return kExitNoSpace;
+  }
+  return 0;
 }
 
 void runCancelMode() {

@@ -1,5 +1,6 @@
 #include "driver/content_install.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -182,9 +183,10 @@ void stageInstallMarkers(const Package& package, ChangeSet& changes) {
 }
 
 // Copies the current entry's data into `out`; false after a reported
-// failure.
+// failure. A file system that runs out of room beside the target (it may
+// keep blocks it counts as free) gives the file to "/ram" instead.
 bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWalker& walker,
-                   StagedFile& out) {
+                   ChangeSet& changes, const std::string& target, StagedFile& out) {
   char piece[kCopyPiece];
   while (walker.dataUnread() > 0) {
     size_t n = std::min<size_t>(walker.dataUnread(), sizeof piece);
@@ -192,7 +194,11 @@ bool copyEntryData(const Package& package, const ContentEntry& entry, ContentWal
       reportBrokenPackage(package);
       return false;
     }
-    if (!out.write(piece, n)) {
+    bool written = out.write(piece, n);
+    if (!written && (errno == ENOSPC || errno == EDQUOT) && changes.restageInRam(target, out)) {
+      written = out.write(piece, n);
+    }
+    if (!written) {
       reportCreateFailure(package, entry.path);
       return false;
     }
@@ -218,9 +224,15 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
   // target, so an unsafe path must not even reach the staging. A path the
   // system could never create is broken as well.
   std::string target = targetPath(package, entry.path);
-  if (!isSafeEntryPath(entry.path) || target.size() > kMaxTargetPath || !componentsFit(target) ||
-      (boundBySpace && changes.stagingWouldExhaust(target, entry.dataLength, kStagingReserve))) {
+  if (!isSafeEntryPath(entry.path) || target.size() > kMaxTargetPath || !componentsFit(target)) {
     reportBrokenPackage(package);
+    return false;
+  }
+  // A sound package may be too large for this router: it is the disk that
+  // is too small, whichever file system would have to hold the file.
+  if (boundBySpace && changes.stagingWouldExhaust(target, entry.dataLength, kStagingReserve)) {
+    errno = ENOSPC;
+    reportCreateFailure(package, entry.path);
     return false;
   }
   StagedFile out;
@@ -230,7 +242,7 @@ bool extractEntry(Package& package, const ContentEntry& entry, ContentWalker& wa
     return false;
   }
   package.files.insert(target);
-  if (!copyEntryData(package, entry, walker, out)) return false;
+  if (!copyEntryData(package, entry, walker, changes, target, out)) return false;
   if (!out.close()) {
     reportCreateFailure(package, entry.path);
     return false;

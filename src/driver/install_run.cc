@@ -22,6 +22,7 @@
 #include "pdb/install_options.h"
 #include "pdb/package_db.h"
 #include "commit/commit_paths.h"
+#include "driver/commit_report.h"
 #include "pdb/paths.h"
 #include "platform/nv.h"
 #include "platform/regular_file.h"
@@ -217,6 +218,21 @@ bool fitsOnFlash(PackageDb& db, const ChangeSet& changes) {
   return false;
 }
 
+void printInstalled(PackageDb& db, const std::vector<PackageInfo>& installed) {
+  for (const PackageInfo& package : installed) {
+    db.printNotice("installed %s", displayName(package).c_str());
+  }
+}
+
+// A commit that did not fit fails the run as the disk-space check does;
+// any other failure is told per package. Returns the exit status.
+int reportNotCommitted(const std::vector<PackageInfo>& installed, const CommitOutcome& outcome,
+                       int status) {
+  if (lackedRoom(outcome) && reportShortfalls(outcome)) return kExitNoSpace;
+  for (const PackageInfo& package : installed) reportNotApplied(displayName(package), outcome);
+  return lackedRoom(outcome) ? kExitNoSpace : status;
+}
+
 void stagePackagesChanged(ChangeSet& changes) {
   std::ofstream marker;
   changes.openStagedFile(marker, paths::kPackagesChanged, 1, 0);
@@ -259,14 +275,18 @@ int runInstallMode(PackageDb& db, ChangeSet& changes, unsigned options, bool app
     installed.clear();
     status = kExitNoSpace;
   }
-  for (const PackageInfo& package : installed) {
-    db.printNotice("installed %s", displayName(package).c_str());
-  }
+  // What is applied now is reported installed once it is in place.
+  if (!applyNow || changes.empty()) printInstalled(db, installed);
   if (!changes.empty()) {
     stagePackagesChanged(changes);
     if (applyNow) {
-      changes.commit(false);
-      runPostInstallTool(paths::kFlashRoot, paths::kPostInstallTool, "tesk");
+      CommitOutcome outcome = changes.commit(false);
+      if (outcome.applied) {
+        printInstalled(db, installed);
+        runPostInstallTool(paths::kFlashRoot, paths::kPostInstallTool, "tesk");
+      } else {
+        status = reportNotCommitted(installed, outcome, status);
+      }
     } else {
       changes.writeManifest(paths::kManifest);
     }

@@ -13,6 +13,7 @@
 #include <streambuf>
 
 #include "console/console.h"
+#include "driver/commit_report.h"
 #include "driver/stream_copy.h"
 #include "commit/change_set.h"
 #include "package/file_source.h"
@@ -59,11 +60,12 @@ class BundleInstall {
         stateMap_(stateMap),
         checked_(checked) {}
 
-  int run(std::string* dbDirOut, bool* bootOut) {
+  int run(std::string* dbDirOut, bool* bootOut, std::string* labelOut) {
     if (bootOut) *bootOut = false;
     std::unique_ptr<Package> bundle(new Package());
     int result = readBundle(*bundle, dbDirOut);
     if (result != kStreamInstalled) return result;
+    if (labelOut) *labelOut = displayName(*bundle);
     if (checkAdmission(db_, *bundle, options_) & ~options_) return kStreamBundleRefused;
     // A bundle whose own signature the scan refused is broken; nothing of
     // it is staged.
@@ -245,7 +247,8 @@ namespace {
 int installWatchedStream(PackageDb& db, std::streambuf& input, ChangeSet& changes,
                          unsigned options, const StateMap& stateMap, std::streambuf* copyTarget,
                          PartWatcher* watcher, std::string* dbDirOut, bool* bootOut,
-                         const CheckedSignatures* checked) {
+                         const CheckedSignatures* checked, std::string* labelOut = nullptr,
+                         bool* bundleOut = nullptr) {
   PackageReader reader(&input, true, copyTarget);
   reader.wantedTypes.assign(std::begin(kStreamWantedTypes), std::end(kStreamWantedTypes));
   reader.partWatcher = watcher;
@@ -255,9 +258,11 @@ int installWatchedStream(PackageDb& db, std::streambuf& input, ChangeSet& change
     if (checked) signature = checked->packageValid(0) ? SignatureKnown::kValid : SignatureKnown::kInvalid;
     Package* installed = installPackage(db, reader, changes, options, stateMap, nullptr, dbDirOut,
                                         bootOut, signature);
+    if (installed && labelOut) *labelOut = progressName(*installed);
     return installed ? kStreamInstalled : kStreamNotInstalled;
   }
-  return BundleInstall(db, reader, changes, options, stateMap, checked).run(dbDirOut, bootOut);
+  if (bundleOut) *bundleOut = true;
+  return BundleInstall(db, reader, changes, options, stateMap, checked).run(dbDirOut, bootOut, labelOut);
 }
 
 }  // namespace
@@ -284,8 +289,10 @@ int runStreamMode(PackageDb& db, ChangeSet& changes, unsigned options) {
   bool bootImage = false;
   FileSource input;
   input.attach(STDIN_FILENO);
+  std::string label;
+  bool bundle = false;
   int result = installWatchedStream(db, input, changes, options, StateMap(), &copy, &watch,
-                                    &dbDir, &bootImage, nullptr);
+                                    &dbDir, &bootImage, nullptr, &label, &bundle);
   bool copied = copy.finish() && copy.kept();
   // A kept image that lost bytes could never be mounted: the run fails as
   // when the copy cannot be made at all.
@@ -298,7 +305,11 @@ int runStreamMode(PackageDb& db, ChangeSet& changes, unsigned options) {
   if (result == kStreamInstalled) {
     if (!dbDir.empty()) stageKeptImage(changes, dbDir, bootImage);
     stagePackagesChanged(changes);
-    changes.commit(false);
+    CommitOutcome outcome = changes.commit(false);
+    if (!outcome.applied) {
+      reportNotApplied(label, outcome);
+      result = bundle ? kStreamBundleRefused : kStreamNotInstalled;
+    }
   } else {
     changes.cancel();
   }

@@ -128,9 +128,19 @@ std::vector<std::string> PowerCutFileSystem::children(const std::string& directo
 
 int PowerCutFileSystem::fileSystemStats(const std::string& path, FileSystemStats* stats) {
   if (find(path) == nullptr) return ENOENT;
-  stats->blockSize = 4096;
-  stats->freeBlocks = onRam(path) ? 1 << 20 : 0;  // a full flash: staging goes to "/ram"
+  stats->blockSize = kBlockSize;
+  uint64_t used = flashBlocksUsed();
+  stats->freeBlocks = onRam(path) ? 1 << 20 : used < capacityBlocks_ ? capacityBlocks_ - used : 0;
   return 0;
+}
+
+uint64_t PowerCutFileSystem::flashBlocksUsed() const {
+  uint64_t blocks = 0;
+  for (const auto& name : names_) {
+    const Node& node = nodes_.at(name.second);
+    if (!onRam(name.first) && node.type == Type::File) blocks += (node.data.size() + kBlockSize - 1) / kBlockSize;
+  }
+  return blocks;
 }
 
 int PowerCutFileSystem::status(const std::string& path, FileStatus* status) {
@@ -257,6 +267,11 @@ int PowerCutFileSystem::writeFile(const std::string& path, const std::string& co
   const Node* node = find(path);
   if (node != nullptr && node->type != Type::File) return EISDIR;
   if (node == nullptr && !parentIsDirectory(path)) return ENOENT;
+  if (!onRam(path)) {
+    uint64_t before = node == nullptr ? 0 : (node->data.size() + kBlockSize - 1) / kBlockSize;
+    uint64_t after = (content.size() + kBlockSize - 1) / kBlockSize;
+    if (flashBlocksUsed() - before + after > capacityBlocks_) return ENOSPC;
+  }
   if (node != nullptr) {
     nodes_[names_[path]].data = content;
   } else {

@@ -27,6 +27,13 @@ class PowerCutFileSystem : public FileSystem {
   void addDirectory(const std::string& path);
   void addFile(const std::string& path, const std::string& content);
 
+  // The flash holds at most this many bytes of file data, in blocks of
+  // 4096 (by default far more than any test writes): a write beyond fails
+  // with ENOSPC and changes nothing, and statfs tells what is left.
+  void setFlashCapacity(uint64_t bytes) { capacityBlocks_ = bytes / kBlockSize; }
+  uint64_t flashBlocksUsed() const;
+  static const uint64_t kBlockSize = 4096;
+
   // The power goes after this many further changing operations (-1: never).
   void cutAfter(long operations) { remaining_ = operations; }
   bool powerLost() const { return dead_; }
@@ -79,6 +86,7 @@ class PowerCutFileSystem : public FileSystem {
   long operations_ = 0;
   bool dead_ = false;
   int temporaryCount_ = 0;
+  uint64_t capacityBlocks_ = 1 << 20;
 };
 
 #endif  // TESTS_SUPPORT_POWER_CUT_FILE_SYSTEM_H_
