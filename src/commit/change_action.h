@@ -1,11 +1,9 @@
-// One pending change of a target, and the ordered map of them that a
-// change set, a manifest and the commit journal all hold.
+// One pending change of a target (commit/change_entries.h holds them).
 #ifndef COMMIT_CHANGE_ACTION_H_
 #define COMMIT_CHANGE_ACTION_H_
 
 #include <stdint.h>
 
-#include <map>
 #include <string>
 
 enum class ChangeKind {
@@ -24,10 +22,6 @@ struct ChangeAction {
   bool sourceDeviceKnown = false;
   uint64_t sourceDevice = 0;
 };
-
-// Target path -> action, ascending byte-wise: a path sorts before the
-// longer paths that begin with it.
-typedef std::map<std::string, ChangeAction> ChangeEntries;
 
 inline bool isMove(ChangeKind kind) { return kind == ChangeKind::Move || kind == ChangeKind::MoveStaged; }
 

@@ -31,14 +31,10 @@ void ChangeSet::releaseSource(const ChangeAction& action) {
 }
 
 void ChangeSet::put(const std::string& target, const ChangeAction& action) {
-  auto found = entries_.find(target);
-  if (found == entries_.end()) {
-    entries_.emplace(target, action);
-    return;
-  }
+  ChangeAction replaced;
   // The same staged file recorded again must not be deleted.
-  if (found->second.source != action.source) releaseSource(found->second);
-  found->second = action;
+  if (entries_.lookup(target, &replaced) && replaced.source != action.source) releaseSource(replaced);
+  entries_.put(target, action);
 }
 
 void ChangeSet::addMove(const std::string& source, const std::string& target) {
@@ -95,9 +91,9 @@ void ChangeSet::openStagedFile(StagedFile& file, const std::string& target, uint
 }
 
 bool ChangeSet::restageInRam(const std::string& target, StagedFile& file) {
-  auto found = entries_.find(target);
-  if (found == entries_.end() || found->second.kind != ChangeKind::MoveStaged) return false;
-  std::string old = found->second.source;
+  ChangeAction staged;
+  if (!entries_.lookup(target, &staged) || staged.kind != ChangeKind::MoveStaged) return false;
+  const std::string& old = staged.source;
   std::string ram = paths::kRamDir;
   std::string tmp = paths::kTmpDir;
   if (old.compare(0, ram.size() + 1, ram + "/") == 0 || old.compare(0, tmp.size() + 1, tmp + "/") == 0) {
@@ -119,21 +115,20 @@ bool ChangeSet::restageInRam(const std::string& target, StagedFile& file) {
   fs_.unlink(old);
   FileStatus ramStatus;
   bool known = fs_.status(paths::kRamDir, &ramStatus) == 0;
-  found->second = ChangeAction{ChangeKind::MoveStaged, path, known, known ? ramStatus.device : 0};
+  entries_.put(target, ChangeAction{ChangeKind::MoveStaged, path, known, known ? ramStatus.device : 0});
   file.adopt(fd);
   return true;
 }
 
 const ChangeAction* ChangeSet::find(const std::string& target) const {
-  auto found = entries_.find(target);
-  return found == entries_.end() ? nullptr : &found->second;
+  return entries_.lookup(target, &found_) ? &found_ : nullptr;
 }
 
 void ChangeSet::erase(const std::string& target) {
-  auto found = entries_.find(target);
-  if (found == entries_.end()) return;
-  releaseSource(found->second);
-  entries_.erase(found);
+  ChangeAction dropped;
+  if (!entries_.lookup(target, &dropped)) return;
+  releaseSource(dropped);
+  entries_.erase(target);
 }
 
 CommitOutcome ChangeSet::commit(bool progress) {
@@ -174,6 +169,7 @@ bool ChangeSet::readManifest(const std::string& path) {
   }
   ChangeEntries read;
   ManifestRead result = parseManifest(text, &read, &badLine);
+  std::string().swap(text);
   for (const auto& entry : read) put(entry.first, entry.second);
   if (error != 0) return !entries_.empty();
   if (result == ManifestRead::Refused) {

@@ -30,6 +30,7 @@
 #include <string>
 
 #include "commit/change_action.h"
+#include "commit/change_entries.h"
 #include "commit/directories.h"
 #include "commit/durable_commit.h"
 #include "commit/file_system.h"
@@ -91,8 +92,8 @@ class ChangeSet {
   }
 
   // Lookup and erasure of one target. find returns null when there is no
-  // entry; the pointer lives until the entry changes. erase drops the entry
-  // (deleting a staged file it owns).
+  // entry; the pointer lives until the next find or change. erase drops
+  // the entry (deleting a staged file it owns).
   const ChangeAction* find(const std::string& target) const;
   void erase(const std::string& target);
 
@@ -142,6 +143,7 @@ class ChangeSet {
   FileSystem& fs_;
   StagingPlaces places_;
   Entries entries_;
+  mutable ChangeAction found_;  // what find() returned last
 };
 
 #endif  // COMMIT_CHANGE_SET_H_

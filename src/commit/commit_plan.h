@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "commit/change_action.h"
+#include "commit/change_entries.h"
 #include "commit/file_system.h"
 
 // The room a commit lacks on one file system: `directory` is an existing

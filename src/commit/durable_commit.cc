@@ -209,7 +209,7 @@ bool DurableCommit::markApplying(const std::vector<std::string>& reuse) {
     return true;
   }
   ChangeEntries named;
-  for (const std::string& target : reuse) named.insert(*entries_.find(target));
+  for (const std::string& target : reuse) named.put(target, entries_.at(target));
   ManifestPieces pieces(named, true);
   std::string text, piece;
   while (pieces.next(&piece)) text += piece;

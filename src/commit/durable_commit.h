@@ -52,6 +52,7 @@
 #include <vector>
 
 #include "commit/change_action.h"
+#include "commit/change_entries.h"
 #include "commit/commit_plan.h"
 #include "commit/file_system.h"
 

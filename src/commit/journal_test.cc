@@ -188,9 +188,9 @@ TEST(JournalText, ManyEntriesAreWrittenInPiecesThatMakeTheWholeText) {
   ChangeEntries entries;
   for (int i = 0; i < 5000; ++i) {
     std::string n = std::to_string(i);
-    entries["/flash/lib/f" + n] = ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp" + n};
-    if (i % 7 == 0) entries["/flash/old/g" + n] = ChangeAction{ChangeKind::Remove, ""};
-    if (i % 11 == 0) entries["/flash/bin/l" + n] = ChangeAction{ChangeKind::Symlink, "../lib/f" + n};
+    entries.put("/flash/lib/f" + n, ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp" + n});
+    if (i % 7 == 0) entries.put("/flash/old/g" + n, ChangeAction{ChangeKind::Remove, ""});
+    if (i % 11 == 0) entries.put("/flash/bin/l" + n, ChangeAction{ChangeKind::Symlink, "../lib/f" + n});
   }
   std::string whole = manifestText(entries);
   ASSERT_GT(whole.size(), 3u * 65536);
@@ -220,17 +220,18 @@ TEST(JournalText, ManyEntriesAreWrittenInPiecesThatMakeTheWholeText) {
   std::string read;
   ASSERT_EQ(0, fake.readFile("/flash/journal", 1 << 24, &read));
   EXPECT_EQ(whole, read);
-  ManifestPieces none(ChangeEntries{});
+  ChangeEntries noEntries;
+  ManifestPieces none(noEntries);
   EXPECT_EQ(0, FileSystem::real().writeFileFrom(dir.file("empty"), none));
   EXPECT_EQ("", testing_support::readFile(dir.file("empty")));
 }
 
 TEST(JournalText, PathsTheManifestCannotCarryGoOnEscapedLinesThatOnlyTheJournalReads) {
   ChangeEntries entries;
-  entries["/flash/doc/read me"] = ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp1"};
-  entries["/flash/doc/a\\b c"] = ChangeAction{ChangeKind::Remove, ""};
-  entries["/flash/doc/line\nfeed"] = ChangeAction{ChangeKind::Symlink, "to a b"};
-  entries["/flash/doc/plain"] = ChangeAction{ChangeKind::MoveStaged, "/ram/dir with blank/tmp2"};
+  entries.put("/flash/doc/read me", ChangeAction{ChangeKind::MoveStaged, "/flash/var/pdb/.staging/tmp1"});
+  entries.put("/flash/doc/a\\b c", ChangeAction{ChangeKind::Remove, ""});
+  entries.put("/flash/doc/line\nfeed", ChangeAction{ChangeKind::Symlink, "to a b"});
+  entries.put("/flash/doc/plain", ChangeAction{ChangeKind::MoveStaged, "/ram/dir with blank/tmp2"});
   ManifestPieces pieces(entries, true);
   std::string text, piece;
   while (pieces.next(&piece)) text += piece;
@@ -244,10 +245,10 @@ TEST(JournalText, PathsTheManifestCannotCarryGoOnEscapedLinesThatOnlyTheJournalR
   std::string badLine;
   ASSERT_EQ(ManifestRead::Complete, parseManifest(text, &read, &badLine, true));
   ASSERT_EQ(4u, read.size());
-  EXPECT_EQ("/flash/var/pdb/.staging/tmp1", read["/flash/doc/read me"].source);
-  EXPECT_EQ(ChangeKind::Remove, read["/flash/doc/a\\b c"].kind);
-  EXPECT_EQ("to a b", read["/flash/doc/line\nfeed"].source);
-  EXPECT_EQ("/ram/dir with blank/tmp2", read["/flash/doc/plain"].source);
+  EXPECT_EQ("/flash/var/pdb/.staging/tmp1", read.at("/flash/doc/read me").source);
+  EXPECT_EQ(ChangeKind::Remove, read.at("/flash/doc/a\\b c").kind);
+  EXPECT_EQ("to a b", read.at("/flash/doc/line\nfeed").source);
+  EXPECT_EQ("/ram/dir with blank/tmp2", read.at("/flash/doc/plain").source);
   // A manifest passes escaped lines over, as any other unknown line.
   ChangeEntries manifest;
   ASSERT_EQ(ManifestRead::Complete, parseManifest(text, &manifest, &badLine));

@@ -79,7 +79,7 @@ ManifestRead parseLine(const std::string& line, ChangeEntries* entries, bool esc
   }
   if (letter == "U") {
     if (!isCarriedPath(fields[1])) return ManifestRead::Refused;
-    (*entries)[fields[1]] = ChangeAction{ChangeKind::Remove, std::string()};
+    entries->put(fields[1], ChangeAction{ChangeKind::Remove, std::string()});
   } else if (letter == "L" || letter == "M") {
     if (fields.size() < 3) return ManifestRead::Malformed;
     // A link's text is not a path the commit acts on; a move's source is.
@@ -87,7 +87,7 @@ ManifestRead parseLine(const std::string& line, ChangeEntries* entries, bool esc
       return ManifestRead::Refused;
     }
     ChangeKind kind = letter == "L" ? ChangeKind::Symlink : ChangeKind::Move;
-    (*entries)[fields[1]] = ChangeAction{kind, fields[2]};
+    entries->put(fields[1], ChangeAction{kind, fields[2]});
   }
   return ManifestRead::Complete;
 }

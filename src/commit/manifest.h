@@ -16,6 +16,7 @@
 #include <string>
 
 #include "commit/change_action.h"
+#include "commit/change_entries.h"
 #include "commit/file_system.h"
 
 // Longer lines cannot be two paths and are refused.

@@ -65,13 +65,13 @@ ChangeEntries prepare(PowerCutFileSystem& fs, const std::string& staging) {
     std::string path;
     fs.createTemporaryFile(staging, &path);
     fs.writeFile(path, file.second);
-    entries[file.first] = ChangeAction{ChangeKind::MoveStaged, path};
+    entries.put(file.first, ChangeAction{ChangeKind::MoveStaged, path});
   }
   for (const char* removed : {"/flash/bin/gone", "/flash/lib/dir", "/flash/var/pdb/gone/",
                               "/flash/www/web/old", "/flash/www/web/old copy"}) {
-    entries[removed] = ChangeAction{ChangeKind::Remove, ""};
+    entries.put(removed, ChangeAction{ChangeKind::Remove, ""});
   }
-  entries["/flash/var/pdb/web/image"] = ChangeAction{ChangeKind::Symlink, "/flash/bootimage"};
+  entries.put("/flash/var/pdb/web/image", ChangeAction{ChangeKind::Symlink, "/flash/bootimage"});
   return entries;
 }
 
@@ -208,9 +208,9 @@ ChangeEntries prepareReuse(PowerCutFileSystem& fs) {
     std::string path;
     fs.createTemporaryFile("/ram", &path);
     fs.writeFile(path, file.second);
-    entries[file.first] = ChangeAction{ChangeKind::MoveStaged, path};
+    entries.put(file.first, ChangeAction{ChangeKind::MoveStaged, path});
   }
-  entries["/flash/www/web/old"] = ChangeAction{ChangeKind::Remove, ""};
+  entries.put("/flash/www/web/old", ChangeAction{ChangeKind::Remove, ""});
   return entries;
 }
 

@@ -1,0 +1,143 @@
+// The entries of a change set, a manifest and the commit journal: target
+// path -> one ChangeAction, walked ascending byte-wise (a path sorts
+// before the longer paths that begin with it), as a std::map of strings
+// would walk them.
+//
+// Held for a package of 100,000 files on a router with little memory: the
+// paths' bytes sit in one PathArena, each entry is a 16-byte record in the
+// order it was first recorded, and a hash index of 4-byte slots finds a
+// target. A source shares its directory part with the other sources of
+// that directory (up to 256 directories; later ones are kept whole), and
+// its device is a small number into a table. The walk's order is made
+// only when the entries are walked after a change (one 4-byte index per
+// entry), so a walk or a find through a const object may still sort it
+// (the installer runs one thread). Dropped and replaced entries leave
+// their bytes until they outweigh the live ones; then the storage is
+// rebuilt.
+//
+// The walk gives std::pair<std::string, ChangeAction> values made in the
+// iterator: what *it refers to lives until the iterator moves or goes.
+// Any change invalidates every iterator.
+#ifndef COMMIT_CHANGE_ENTRIES_H_
+#define COMMIT_CHANGE_ENTRIES_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "commit/change_action.h"
+#include "commit/path_arena.h"
+
+class ChangeEntries {
+ public:
+  typedef std::pair<std::string, ChangeAction> value_type;
+
+  class const_iterator {
+   public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef ChangeEntries::value_type value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef const value_type* pointer;
+    typedef const value_type& reference;
+
+    const_iterator() = default;
+    reference operator*() const;
+    pointer operator->() const { return &**this; }
+    const_iterator& operator++() {
+      ++position_;
+      loaded_ = false;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return position_ == other.position_; }
+    bool operator!=(const const_iterator& other) const { return position_ != other.position_; }
+
+   private:
+    friend class ChangeEntries;
+    const_iterator(const ChangeEntries* owner, size_t position) : owner_(owner), position_(position) {}
+
+    const ChangeEntries* owner_ = nullptr;
+    size_t position_ = 0;
+    mutable bool loaded_ = false;
+    mutable value_type value_;
+  };
+
+  ChangeEntries() = default;
+  ChangeEntries(ChangeEntries&&) = default;
+  ChangeEntries& operator=(ChangeEntries&&) = default;
+  ChangeEntries(const ChangeEntries& other);
+  ChangeEntries& operator=(const ChangeEntries& other);
+
+  // Records `action` for `target`, replacing the entry there was. The
+  // target keeps the place in the order its path gives it.
+  void put(std::string_view target, const ChangeAction& action);
+  // Drops the entry of `target`; false when there is none.
+  bool erase(std::string_view target);
+  void clear();
+
+  // The action of `target` into *action; false when there is none. Asks
+  // the hash index only: never sorts.
+  bool lookup(std::string_view target, ChangeAction* action) const;
+  size_t count(std::string_view target) const { return slotOf(target) != kNoSlot ? 1 : 0; }
+  // REQUIRES: an entry for `target`.
+  ChangeAction at(std::string_view target) const;
+  // The entry of `target` in the walk, or end().
+  const_iterator find(std::string_view target) const;
+
+  bool empty() const { return live_ == 0; }
+  size_t size() const { return live_; }
+  const_iterator begin() const;
+  const_iterator end() const;
+
+ private:
+  static const uint32_t kNoSlot = UINT32_MAX;
+  static const size_t kSlotsPerBlock = 4096;
+  static const size_t kMaxSharedDirectories = 256;
+  static const size_t kMaxDevices = 256;
+
+  struct Slot {
+    PathArena::Ref target;
+    PathArena::Ref source;  // the part after the shared directory; kNone when empty
+    uint16_t directory;     // 0: none, else 1 + index into directories_
+    uint16_t device;        // 0: unknown, else 1 + index into devices_
+    uint8_t kind;
+    uint8_t live;
+  };
+
+  Slot& slot(uint32_t index) { return slots_[index / kSlotsPerBlock][index % kSlotsPerBlock]; }
+  const Slot& slot(uint32_t index) const { return slots_[index / kSlotsPerBlock][index % kSlotsPerBlock]; }
+  std::string_view targetOf(const Slot& s) const { return arena_.at(s.target); }
+  ChangeAction actionOf(const Slot& s) const;
+  void loadAction(const Slot& s, ChangeAction* action) const;
+  void fill(Slot* s, const ChangeAction& action);
+  uint16_t directoryNumber(std::string_view directory);
+  uint16_t deviceNumber(const ChangeAction& action);
+
+  uint32_t slotOf(std::string_view target) const;
+  // The index position where `target` is or would go.
+  size_t probe(std::string_view target) const;
+  void insertIndex(uint32_t slotIndex);
+  void removeIndex(size_t position);
+  void growIndex();
+  void compactIfWasteful();
+  void sort() const;
+
+  PathArena arena_;
+  std::vector<std::unique_ptr<Slot[]>> slots_;
+  uint32_t slotCount_ = 0;  // slots in use, live or dropped
+  size_t live_ = 0;
+  size_t droppedBytes_ = 0;  // arena bytes no live entry names
+  std::vector<uint32_t> index_;  // 1 + slot number, 0 empty; linear probing
+  std::vector<std::string> directories_;
+  uint16_t lastDirectory_ = 0;
+  std::vector<uint64_t> devices_;
+  mutable std::vector<uint32_t> order_;  // slot numbers in walk order
+  mutable bool ordered_ = true;
+};
+
+#endif  // COMMIT_CHANGE_ENTRIES_H_
