@@ -95,10 +95,10 @@ class ChangeEntries {
   const_iterator end() const;
 
  private:
-  static const uint32_t kNoSlot = UINT32_MAX;
-  static const size_t kSlotsPerBlock = 4096;
-  static const size_t kMaxSharedDirectories = 256;
-  static const size_t kMaxDevices = 256;
+  static constexpr uint32_t kNoSlot = UINT32_MAX;
+  static constexpr size_t kSlotsPerBlock = 4096;
+  static constexpr size_t kMaxSharedDirectories = 256;
+  static constexpr size_t kMaxDevices = 256;
 
   struct Slot {
     PathArena::Ref target;

@@ -20,7 +20,7 @@ class PathArena {
  public:
   typedef uint32_t Ref;
   // Names no string: what add() returns when the arena is full.
-  static const Ref kNone = UINT32_MAX;
+  static constexpr Ref kNone = UINT32_MAX;
 
   PathArena() = default;
   PathArena(PathArena&&) = default;
@@ -37,8 +37,8 @@ class PathArena {
   void clear();
 
  private:
-  static const size_t kBlockBits = 16;
-  static const size_t kBlockBytes = size_t(1) << kBlockBits;
+  static constexpr size_t kBlockBits = 16;
+  static constexpr size_t kBlockBytes = size_t(1) << kBlockBits;
 
   std::vector<std::unique_ptr<char[]>> storage_;
   std::vector<const char*> blocks_;  // block number -> its bytes; null inside a long string's

@@ -1,8 +1,18 @@
 #include "pdb/path_set.h"
 
-#include <string.h>
-
 #include <algorithm>
+
+PathSet::PathSet(const PathSet& other) {
+  for (const std::string& path : other) insert(path);
+}
+
+PathSet& PathSet::operator=(const PathSet& other) {
+  if (this != &other) {
+    PathSet copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
 
 PathSet::PathSet(std::initializer_list<std::string> paths) {
   for (const std::string& path : paths) insert(path);
@@ -15,23 +25,22 @@ PathSet& PathSet::operator=(std::initializer_list<std::string> paths) {
 }
 
 void PathSet::insert(const std::string& path) {
-  if (bytes_.size() > UINT32_MAX - path.size()) return;  // far beyond any bound
-  Span span{static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(path.size())};
-  bytes_ += path;
+  PathArena::Ref ref = bytes_.add(path);
+  if (ref == PathArena::kNone) return;  // far beyond any bound
   // Paths that arrive in order, as a files file holds them, stay in order.
-  if (ordered_ && !spans_.empty() && !less(spans_.back(), span)) ordered_ = false;
-  spans_.push_back(span);
+  if (ordered_ && !refs_.empty() && !(bytes_.at(refs_.back()) < bytes_.at(ref))) ordered_ = false;
+  refs_.push_back(ref);
 }
 
 void PathSet::clear() {
-  std::string().swap(bytes_);
-  std::vector<Span>().swap(spans_);
+  bytes_.clear();
+  std::vector<PathArena::Ref>().swap(refs_);
   ordered_ = true;
 }
 
 size_t PathSet::size() const {
   normalize();
-  return spans_.size();
+  return refs_.size();
 }
 
 PathSet::const_iterator PathSet::begin() const {
@@ -41,28 +50,20 @@ PathSet::const_iterator PathSet::begin() const {
 
 PathSet::const_iterator PathSet::end() const {
   normalize();
-  return const_iterator(this, spans_.size());
-}
-
-bool PathSet::less(const Span& a, const Span& b) const {
-  int order = memcmp(bytes_.data() + a.offset, bytes_.data() + b.offset, std::min(a.length, b.length));
-  return order < 0 || (order == 0 && a.length < b.length);
-}
-
-bool PathSet::same(const Span& a, const Span& b) const {
-  return a.length == b.length && memcmp(bytes_.data() + a.offset, bytes_.data() + b.offset, a.length) == 0;
+  return const_iterator(this, refs_.size());
 }
 
 void PathSet::normalize() const {
   if (ordered_) return;
+  auto less = [this](PathArena::Ref a, PathArena::Ref b) { return bytes_.at(a) < bytes_.at(b); };
+  auto same = [this](PathArena::Ref a, PathArena::Ref b) { return bytes_.at(a) == bytes_.at(b); };
   // Stable, so that of repeated paths the first one added stays.
-  std::stable_sort(spans_.begin(), spans_.end(), [this](const Span& a, const Span& b) { return less(a, b); });
-  spans_.erase(std::unique(spans_.begin(), spans_.end(), [this](const Span& a, const Span& b) { return same(a, b); }),
-               spans_.end());
+  std::stable_sort(refs_.begin(), refs_.end(), less);
+  refs_.erase(std::unique(refs_.begin(), refs_.end(), same), refs_.end());
   ordered_ = true;
 }
 
 std::string PathSet::at(size_t index) const {
-  const Span& span = spans_[index];
-  return bytes_.substr(span.offset, span.length);
+  std::string_view path = bytes_.at(refs_[index]);
+  return std::string(path.data(), path.size());
 }

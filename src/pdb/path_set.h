@@ -1,12 +1,13 @@
-// A set of paths held in one buffer: the paths' bytes and 8 more per path,
-// where a std::set of strings costs about 100 more per path. Paths are
+// A set of paths held in one arena (commit/path_arena.h): the paths' bytes
+// and 5 more per path, where a std::set of strings costs about 100 more. Paths are
 // added in any order; iteration gives each once, ascending byte-wise, as
 // a std::set<std::string> would. The order is put right lazily, on the
 // first look after an insert, so a look through a const set may still
 // sort it (the installer runs one thread).
 //
-// The buffer counts in 32 bits: a set takes at most 4 GiB of paths, far
-// above the bounds of a files file and of a package's tree.
+// The arena counts in 32 bits: a set takes at most 4 GiB of paths, far
+// above the bounds of a files file and of a package's tree; a path beyond
+// that is left out.
 #ifndef PDB_PATH_SET_H_
 #define PDB_PATH_SET_H_
 
@@ -17,6 +18,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "commit/path_arena.h"
 
 class PathSet {
  public:
@@ -44,12 +47,16 @@ class PathSet {
   };
 
   PathSet() = default;
+  PathSet(const PathSet& other);
+  PathSet& operator=(const PathSet& other);
+  PathSet(PathSet&&) = default;
+  PathSet& operator=(PathSet&&) = default;
   PathSet(std::initializer_list<std::string> paths);
   PathSet& operator=(std::initializer_list<std::string> paths);
 
   void insert(const std::string& path);
   void clear();
-  bool empty() const { return spans_.empty(); }
+  bool empty() const { return refs_.empty(); }
   // The number of distinct paths.
   size_t size() const;
 
@@ -57,19 +64,12 @@ class PathSet {
   const_iterator end() const;
 
  private:
-  struct Span {
-    uint32_t offset;
-    uint32_t length;
-  };
-
-  // Sorts the spans and drops repeated paths.
+  // Sorts the paths and drops repeated ones.
   void normalize() const;
   std::string at(size_t index) const;
-  bool less(const Span& a, const Span& b) const;
-  bool same(const Span& a, const Span& b) const;
 
-  std::string bytes_;
-  mutable std::vector<Span> spans_;
+  PathArena bytes_;
+  mutable std::vector<PathArena::Ref> refs_;
   mutable bool ordered_ = true;
 };
 
