@@ -7,13 +7,30 @@
 namespace {
 
 // FNV-1a: the same index on every byte order and word size.
-uint32_t hashOf(std::string_view text) {
-  uint32_t hash = 2166136261u;
+uint32_t hashOf(std::string_view text, uint32_t hash = 2166136261u) {
   for (unsigned char c : text) {
     hash ^= c;
     hash *= 16777619u;
   }
   return hash;
+}
+
+// Byte-wise order of two paths given in two pieces each, as their
+// concatenations compare.
+int comparePieces(std::string_view a0, std::string_view a1, std::string_view b0, std::string_view b1) {
+  std::string_view a[2] = {a0, a1};
+  std::string_view b[2] = {b0, b1};
+  size_t i = 0, j = 0;
+  for (;;) {
+    while (i < 2 && a[i].empty()) ++i;
+    while (j < 2 && b[j].empty()) ++j;
+    if (i == 2 || j == 2) return i == j ? 0 : i == 2 ? -1 : 1;
+    size_t n = std::min(a[i].size(), b[j].size());
+    int order = a[i].substr(0, n).compare(b[j].substr(0, n));
+    if (order != 0) return order;
+    a[i].remove_prefix(n);
+    b[j].remove_prefix(n);
+  }
 }
 
 // Storage the installer cannot do without: like a failed allocation.
@@ -27,8 +44,9 @@ PathArena::Ref checked(PathArena::Ref ref) {
 ChangeEntries::const_iterator::reference ChangeEntries::const_iterator::operator*() const {
   if (!loaded_) {
     const Slot& s = owner_->slot(owner_->order_[position_]);
-    std::string_view target = owner_->targetOf(s);
-    value_.first.assign(target.data(), target.size());
+    Split target = owner_->targetOf(s);
+    value_.first.assign(target.directory.data(), target.directory.size());
+    value_.first.append(target.name.data(), target.name.size());
     owner_->loadAction(s, &value_.second);
     loaded_ = true;
   }
@@ -38,7 +56,7 @@ ChangeEntries::const_iterator::reference ChangeEntries::const_iterator::operator
 ChangeEntries::ChangeEntries(const ChangeEntries& other) {
   for (uint32_t i = 0; i < other.slotCount_; ++i) {
     const Slot& s = other.slot(i);
-    if (s.live) put(other.targetOf(s), other.actionOf(s));
+    if (s.live) put(other.targetText(s), other.actionOf(s));
   }
 }
 
@@ -65,7 +83,7 @@ void ChangeEntries::put(std::string_view target, const ChangeAction& action) {
   if ((live_ + 1) * 4 > index_.size() * 3) growIndex();
   if (slotCount_ == slots_.size() * kSlotsPerBlock) slots_.emplace_back(new Slot[kSlotsPerBlock]);
   Slot& s = slot(slotCount_);
-  s.target = checked(arena_.add(target));
+  s.target = store(target, &s.targetDirectory);
   s.live = 1;
   fill(&s, action);
   insertIndex(slotCount_);
@@ -80,7 +98,7 @@ bool ChangeEntries::erase(std::string_view target) {
   if (index_[at] == 0) return false;
   Slot& s = slot(index_[at] - 1);
   s.live = 0;
-  droppedBytes_ += target.size() + 1;
+  if (s.target != PathArena::kNone) droppedBytes_ += arena_.at(s.target).size() + 1;
   if (s.source != PathArena::kNone) droppedBytes_ += arena_.at(s.source).size() + 1;
   removeIndex(at);
   --live_;
@@ -107,8 +125,10 @@ ChangeAction ChangeEntries::at(std::string_view target) const {
 ChangeEntries::const_iterator ChangeEntries::find(std::string_view target) const {
   if (slotOf(target) == kNoSlot) return end();
   sort();
-  auto found = std::lower_bound(order_.begin(), order_.end(), target,
-                                [this](uint32_t s, std::string_view t) { return targetOf(slot(s)) < t; });
+  auto found = std::lower_bound(order_.begin(), order_.end(), target, [this](uint32_t s, std::string_view t) {
+    Split held = targetOf(slot(s));
+    return comparePieces(held.directory, held.name, t, std::string_view()) < 0;
+  });
   return const_iterator(this, static_cast<size_t>(found - order_.begin()));
 }
 
@@ -119,6 +139,20 @@ ChangeEntries::const_iterator ChangeEntries::begin() const {
 
 ChangeEntries::const_iterator ChangeEntries::end() const { return const_iterator(this, live_); }
 
+ChangeEntries::Split ChangeEntries::splitOf(uint16_t directory, PathArena::Ref rest) const {
+  Split split;
+  if (directory != 0) split.directory = arena_.at(directories_[directory - 1]);
+  if (rest != PathArena::kNone) split.name = arena_.at(rest);
+  return split;
+}
+
+std::string ChangeEntries::targetText(const Slot& s) const {
+  Split target = targetOf(s);
+  std::string text(target.directory);
+  text.append(target.name.data(), target.name.size());
+  return text;
+}
+
 ChangeAction ChangeEntries::actionOf(const Slot& s) const {
   ChangeAction action;
   loadAction(s, &action);
@@ -126,42 +160,39 @@ ChangeAction ChangeEntries::actionOf(const Slot& s) const {
 }
 
 void ChangeEntries::loadAction(const Slot& s, ChangeAction* action) const {
+  Split source = splitOf(s.sourceDirectory, s.source);
   action->kind = static_cast<ChangeKind>(s.kind);
-  if (s.directory != 0) {
-    action->source.assign(directories_[s.directory - 1]);
-  } else {
-    action->source.clear();
-  }
-  if (s.source != PathArena::kNone) {
-    std::string_view rest = arena_.at(s.source);
-    action->source.append(rest.data(), rest.size());
-  }
+  action->source.assign(source.directory.data(), source.directory.size());
+  action->source.append(source.name.data(), source.name.size());
   action->sourceDeviceKnown = s.device != 0;
   action->sourceDevice = s.device != 0 ? devices_[s.device - 1] : 0;
 }
 
-void ChangeEntries::fill(Slot* s, const ChangeAction& action) {
-  std::string_view source = action.source;
-  s->kind = static_cast<uint8_t>(action.kind);
-  s->directory = 0;
-  size_t slash = source.rfind('/');
+PathArena::Ref ChangeEntries::store(std::string_view path, uint16_t* directory) {
+  *directory = 0;
+  size_t slash = path.rfind('/');
   if (slash != std::string_view::npos) {
-    s->directory = directoryNumber(source.substr(0, slash + 1));
-    if (s->directory != 0) source.remove_prefix(slash + 1);
+    *directory = directoryNumber(path.substr(0, slash + 1));
+    if (*directory != 0) path.remove_prefix(slash + 1);
   }
-  s->source = source.empty() ? PathArena::kNone : checked(arena_.add(source));
+  return path.empty() ? PathArena::kNone : checked(arena_.add(path));
+}
+
+void ChangeEntries::fill(Slot* s, const ChangeAction& action) {
+  s->kind = static_cast<uint8_t>(action.kind);
+  s->source = store(action.source, &s->sourceDirectory);
   s->device = deviceNumber(action);
 }
 
 uint16_t ChangeEntries::directoryNumber(std::string_view directory) {
-  // Staged files come one directory after another: the last one first.
-  if (lastDirectory_ != 0 && directories_[lastDirectory_ - 1] == directory) return lastDirectory_;
-  for (size_t i = 0; i < directories_.size(); ++i) {
-    if (directories_[i] == directory) return lastDirectory_ = static_cast<uint16_t>(i + 1);
-  }
-  if (directories_.size() == kMaxSharedDirectories) return 0;
-  directories_.emplace_back(directory);
-  return lastDirectory_ = static_cast<uint16_t>(directories_.size());
+  auto known = directoryNumbers_.find(directory);
+  if (known != directoryNumbers_.end()) return known->second;
+  if (directories_.size() == kMaxDirectories) return 0;
+  PathArena::Ref ref = checked(arena_.add(directory));
+  directories_.push_back(ref);
+  uint16_t number = static_cast<uint16_t>(directories_.size());
+  directoryNumbers_.emplace(arena_.at(ref), number);
+  return number;
 }
 
 uint16_t ChangeEntries::deviceNumber(const ChangeAction& action) {
@@ -186,11 +217,27 @@ size_t ChangeEntries::probe(std::string_view target) const {
   size_t mask = index_.size() - 1;
   for (size_t at = hashOf(target) & mask;; at = (at + 1) & mask) {
     uint32_t held = index_[at];
-    if (held == 0 || targetOf(slot(held - 1)) == target) return at;
+    if (held == 0) return at;
+    Split stored = targetOf(slot(held - 1));
+    if (stored.directory.size() + stored.name.size() == target.size() &&
+        target.compare(0, stored.directory.size(), stored.directory) == 0 &&
+        target.compare(stored.directory.size(), stored.name.size(), stored.name) == 0) {
+      return at;
+    }
   }
 }
 
-void ChangeEntries::insertIndex(uint32_t slotIndex) { index_[probe(targetOf(slot(slotIndex)))] = slotIndex + 1; }
+uint32_t ChangeEntries::hashOfSlot(uint32_t slotIndex) const {
+  Split target = targetOf(slot(slotIndex));
+  return hashOf(target.name, hashOf(target.directory));
+}
+
+void ChangeEntries::insertIndex(uint32_t slotIndex) {
+  size_t mask = index_.size() - 1;
+  size_t at = hashOfSlot(slotIndex) & mask;
+  while (index_[at] != 0) at = (at + 1) & mask;
+  index_[at] = slotIndex + 1;
+}
 
 void ChangeEntries::removeIndex(size_t hole) {
   // Backward shift: every later member of the run that may sit in the hole
@@ -198,7 +245,7 @@ void ChangeEntries::removeIndex(size_t hole) {
   size_t mask = index_.size() - 1;
   index_[hole] = 0;
   for (size_t at = (hole + 1) & mask; index_[at] != 0; at = (at + 1) & mask) {
-    size_t home = hashOf(targetOf(slot(index_[at] - 1))) & mask;
+    size_t home = hashOfSlot(index_[at] - 1) & mask;
     if (((at - home) & mask) >= ((at - hole) & mask)) {
       index_[hole] = index_[at];
       index_[at] = 0;
@@ -222,7 +269,7 @@ void ChangeEntries::compactIfWasteful() {
   ChangeEntries compact;
   for (uint32_t i = 0; i < slotCount_; ++i) {
     const Slot& s = slot(i);
-    if (s.live) compact.put(targetOf(s), actionOf(s));
+    if (s.live) compact.put(targetText(s), actionOf(s));
   }
   *this = std::move(compact);
 }
@@ -235,6 +282,13 @@ void ChangeEntries::sort() const {
     if (slot(i).live) order_.push_back(i);
   }
   std::sort(order_.begin(), order_.end(),
-            [this](uint32_t a, uint32_t b) { return targetOf(slot(a)) < targetOf(slot(b)); });
+            [this](uint32_t a, uint32_t b) {
+              const Slot& x = slot(a);
+              const Slot& y = slot(b);
+              Split p = targetOf(x), q = targetOf(y);
+              // Most neighbours share their directory.
+              if (x.targetDirectory == y.targetDirectory) return p.name < q.name;
+              return comparePieces(p.directory, p.name, q.directory, q.name) < 0;
+            });
   ordered_ = true;
 }

@@ -6,9 +6,10 @@
 // Held for a package of 100,000 files on a router with little memory: the
 // paths' bytes sit in one PathArena, each entry is a 16-byte record in the
 // order it was first recorded, and a hash index of 4-byte slots finds a
-// target. A source shares its directory part with the other sources of
-// that directory (up to 256 directories; later ones are kept whole), and
-// its device is a small number into a table. The walk's order is made
+// target. A target or source keeps only its last component beside the
+// number of its directory, which is held once (up to 65,535 directories;
+// paths in later ones are kept whole), and a source's device is a small
+// number into a table. The walk's order is made
 // only when the entries are walked after a change (one 4-byte index per
 // entry), so a walk or a find through a const object may still sort it
 // (the installer runs one thread). Dropped and replaced entries leave
@@ -28,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -97,23 +99,38 @@ class ChangeEntries {
  private:
   static constexpr uint32_t kNoSlot = UINT32_MAX;
   static constexpr size_t kSlotsPerBlock = 4096;
-  static constexpr size_t kMaxSharedDirectories = 256;
+  static constexpr size_t kMaxDirectories = 65535;
   static constexpr size_t kMaxDevices = 256;
 
+  // A path as stored: its directory (up to the last "/"), then the rest.
+  struct Split {
+    std::string_view directory;
+    std::string_view name;
+  };
+
+  // Paths are stored after their directory: kNone when nothing follows it.
+  // Directory numbers: 0 none (the path is whole), else 1 + an index into
+  // directories_.
   struct Slot {
     PathArena::Ref target;
-    PathArena::Ref source;  // the part after the shared directory; kNone when empty
-    uint16_t directory;     // 0: none, else 1 + index into directories_
-    uint16_t device;        // 0: unknown, else 1 + index into devices_
+    PathArena::Ref source;
+    uint16_t targetDirectory;
+    uint16_t sourceDirectory;
+    uint16_t device;  // 0: unknown, else 1 + index into devices_
     uint8_t kind;
     uint8_t live;
   };
 
   Slot& slot(uint32_t index) { return slots_[index / kSlotsPerBlock][index % kSlotsPerBlock]; }
   const Slot& slot(uint32_t index) const { return slots_[index / kSlotsPerBlock][index % kSlotsPerBlock]; }
-  std::string_view targetOf(const Slot& s) const { return arena_.at(s.target); }
+  Split splitOf(uint16_t directory, PathArena::Ref rest) const;
+  Split targetOf(const Slot& s) const { return splitOf(s.targetDirectory, s.target); }
+  std::string targetText(const Slot& s) const;
   ChangeAction actionOf(const Slot& s) const;
   void loadAction(const Slot& s, ChangeAction* action) const;
+  // Stores `path` after its directory: the directory's number into
+  // *directory, the reference of the rest returned.
+  PathArena::Ref store(std::string_view path, uint16_t* directory);
   void fill(Slot* s, const ChangeAction& action);
   uint16_t directoryNumber(std::string_view directory);
   uint16_t deviceNumber(const ChangeAction& action);
@@ -121,6 +138,8 @@ class ChangeEntries {
   uint32_t slotOf(std::string_view target) const;
   // The index position where `target` is or would go.
   size_t probe(std::string_view target) const;
+  uint32_t hashOfSlot(uint32_t slotIndex) const;
+  // REQUIRES: the target of `slotIndex` is not in the index.
   void insertIndex(uint32_t slotIndex);
   void removeIndex(size_t position);
   void growIndex();
@@ -133,8 +152,8 @@ class ChangeEntries {
   size_t live_ = 0;
   size_t droppedBytes_ = 0;  // arena bytes no live entry names
   std::vector<uint32_t> index_;  // 1 + slot number, 0 empty; linear probing
-  std::vector<std::string> directories_;
-  uint16_t lastDirectory_ = 0;
+  std::vector<PathArena::Ref> directories_;
+  std::unordered_map<std::string_view, uint16_t> directoryNumbers_;  // views into arena_
   std::vector<uint64_t> devices_;
   mutable std::vector<uint32_t> order_;  // slot numbers in walk order
   mutable bool ordered_ = true;

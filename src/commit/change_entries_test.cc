@@ -9,20 +9,15 @@ namespace {
 
 typedef std::map<std::string, ChangeAction> Reference;
 
-std::string describe(const std::string& target, const ChangeAction& action) {
+std::string describe(const std::string& target, const ChangeAction& action, bool device = true) {
   return std::to_string(static_cast<int>(action.kind)) + " " + target + " <" + action.source + "> " +
-         (action.sourceDeviceKnown ? std::to_string(action.sourceDevice) : "?") + "\n";
+         (!device ? "" : action.sourceDeviceKnown ? std::to_string(action.sourceDevice) : "?") + "\n";
 }
 
-std::string walk(const ChangeEntries& entries) {
+template <typename Entries>
+std::string walk(const Entries& entries, bool devices = true) {
   std::string all;
-  for (const auto& entry : entries) all += describe(entry.first, entry.second);
-  return all;
-}
-
-std::string walk(const Reference& entries) {
-  std::string all;
-  for (const auto& entry : entries) all += describe(entry.first, entry.second);
+  for (const auto& entry : entries) all += describe(entry.first, entry.second, devices);
   return all;
 }
 
@@ -142,6 +137,18 @@ TEST(ChangeEntries, SourcesComeBackWholeBeyondTheSharedTablesAndCopiesStandAlone
   EXPECT_TRUE(copy.at("/flash/t0").sourceDeviceKnown);
   EXPECT_EQ(ChangeKind::MoveStaged, copy.at("/flash/t1").kind);
   EXPECT_EQ(ChangeKind::Remove, entries.at("/flash/t1").kind);
+
+  // More directories than the table numbers: the later paths are kept
+  // whole, and still sort among the others.
+  for (int i = 0; i < 70000; ++i) {
+    std::string target = "/flash/x" + std::to_string(i * 7919 % 70000) + "/f";
+    ChangeAction action{ChangeKind::Move, "/ram/y" + std::to_string(i) + "/s"};
+    copy.put(target, action);
+    reference[target] = action;
+  }
+  ASSERT_TRUE(walk(reference, false) == walk(copy, false));
+  EXPECT_TRUE(copy.erase("/flash/x69999/f"));
+  EXPECT_EQ(ChangeKind::Move, copy.at("/flash/x1/f").kind);
 }
 
 }  // namespace
