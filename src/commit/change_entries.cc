@@ -68,41 +68,43 @@ ChangeEntries& ChangeEntries::operator=(const ChangeEntries& other) {
   return *this;
 }
 
-void ChangeEntries::put(std::string_view target, const ChangeAction& action) {
-  if (!index_.empty()) {
-    size_t at = probe(target);
-    if (index_[at] != 0) {
-      Slot& s = slot(index_[at] - 1);
-      if (s.source != PathArena::kNone) droppedBytes_ += arena_.at(s.source).size() + 1;
-      fill(&s, action);
-      compactIfWasteful();
-      return;
-    }
-  }
-  if (slotCount_ == UINT32_MAX) abort();
+bool ChangeEntries::put(std::string_view target, const ChangeAction& action, ChangeAction* replaced) {
+  // Grown first, so that one probe finds the entry or the place for it.
   if ((live_ + 1) * 4 > index_.size() * 3) growIndex();
+  uint32_t hash = 0;
+  size_t at = probe(target, &hash);
+  if (index_[at] != 0) {
+    Slot& s = slot(slotIn(index_[at]));
+    if (replaced) loadAction(s, replaced);
+    if (s.source != PathArena::kNone) droppedBytes_ += arena_.at(s.source).size() + 1;
+    fill(&s, action);
+    compactIfWasteful();
+    return true;
+  }
+  if (slotCount_ == kIndexSlotMask - 1) abort();
   if (slotCount_ == slots_.size() * kSlotsPerBlock) slots_.emplace_back(new Slot[kSlotsPerBlock]);
   Slot& s = slot(slotCount_);
   s.target = store(target, &s.targetDirectory);
   s.live = 1;
   fill(&s, action);
-  insertIndex(slotCount_);
-  ++slotCount_;
+  index_[at] = indexEntry(slotCount_++, hash);
   ++live_;
   ordered_ = false;
+  return false;
 }
 
 bool ChangeEntries::erase(std::string_view target) {
   if (index_.empty()) return false;
   size_t at = probe(target);
   if (index_[at] == 0) return false;
-  Slot& s = slot(index_[at] - 1);
+  Slot& s = slot(slotIn(index_[at]));
   s.live = 0;
   if (s.target != PathArena::kNone) droppedBytes_ += arena_.at(s.target).size() + 1;
   if (s.source != PathArena::kNone) droppedBytes_ += arena_.at(s.source).size() + 1;
   removeIndex(at);
   --live_;
   ordered_ = false;
+  droppedSinceSort_ = true;
   compactIfWasteful();
   return true;
 }
@@ -209,16 +211,19 @@ uint16_t ChangeEntries::deviceNumber(const ChangeAction& action) {
 uint32_t ChangeEntries::slotOf(std::string_view target) const {
   if (index_.empty()) return kNoSlot;
   uint32_t held = index_[probe(target)];
-  return held == 0 ? kNoSlot : held - 1;
+  return held == 0 ? kNoSlot : slotIn(held);
 }
 
-size_t ChangeEntries::probe(std::string_view target) const {
+size_t ChangeEntries::probe(std::string_view target, uint32_t* hashOut) const {
   // Never full (at most three quarters), so an empty position ends the probe.
   size_t mask = index_.size() - 1;
-  for (size_t at = hashOf(target) & mask;; at = (at + 1) & mask) {
+  uint32_t hash = hashOf(target);
+  if (hashOut) *hashOut = hash;
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
     uint32_t held = index_[at];
     if (held == 0) return at;
-    Split stored = targetOf(slot(held - 1));
+    if (((held ^ hash) & ~kIndexSlotMask) != 0) continue;
+    Split stored = targetOf(slot(slotIn(held)));
     if (stored.directory.size() + stored.name.size() == target.size() &&
         target.compare(0, stored.directory.size(), stored.directory) == 0 &&
         target.compare(stored.directory.size(), stored.name.size(), stored.name) == 0) {
@@ -233,10 +238,12 @@ uint32_t ChangeEntries::hashOfSlot(uint32_t slotIndex) const {
 }
 
 void ChangeEntries::insertIndex(uint32_t slotIndex) {
+  // Only for targets known to be absent: no comparison needed.
   size_t mask = index_.size() - 1;
-  size_t at = hashOfSlot(slotIndex) & mask;
+  uint32_t hash = hashOfSlot(slotIndex);
+  size_t at = hash & mask;
   while (index_[at] != 0) at = (at + 1) & mask;
-  index_[at] = slotIndex + 1;
+  index_[at] = indexEntry(slotIndex, hash);
 }
 
 void ChangeEntries::removeIndex(size_t hole) {
@@ -245,7 +252,7 @@ void ChangeEntries::removeIndex(size_t hole) {
   size_t mask = index_.size() - 1;
   index_[hole] = 0;
   for (size_t at = (hole + 1) & mask; index_[at] != 0; at = (at + 1) & mask) {
-    size_t home = hashOfSlot(index_[at] - 1) & mask;
+    size_t home = hashOfSlot(slotIn(index_[at])) & mask;
     if (((at - home) & mask) >= ((at - hole) & mask)) {
       index_[hole] = index_[at];
       index_[at] = 0;
@@ -274,21 +281,37 @@ void ChangeEntries::compactIfWasteful() {
   *this = std::move(compact);
 }
 
+bool ChangeEntries::less(uint32_t a, uint32_t b) const {
+  const Slot& x = slot(a);
+  const Slot& y = slot(b);
+  Split p = targetOf(x), q = targetOf(y);
+  // Most neighbours share their directory.
+  if (x.targetDirectory == y.targetDirectory) return p.name < q.name;
+  return comparePieces(p.directory, p.name, q.directory, q.name) < 0;
+}
+
 void ChangeEntries::sort() const {
   if (ordered_) return;
-  std::vector<uint32_t>().swap(order_);
-  order_.reserve(live_);
-  for (uint32_t i = 0; i < slotCount_; ++i) {
+  // The order of the last walk stays; what was added since is sorted on
+  // its own and merged in (a marker or a database entry after the files).
+  auto before = [this](uint32_t a, uint32_t b) { return less(a, b); };
+  if (droppedSinceSort_) {
+    order_.erase(std::remove_if(order_.begin(), order_.end(), [this](uint32_t s) { return !slot(s).live; }),
+                 order_.end());
+  }
+  if (order_.capacity() < live_) {
+    std::vector<uint32_t> grown;
+    grown.reserve(live_ + (order_.empty() ? 0 : live_ / 64 + 16));
+    grown.assign(order_.begin(), order_.end());
+    order_.swap(grown);
+  }
+  size_t sorted = order_.size();
+  for (uint32_t i = sortedSlots_; i < slotCount_; ++i) {
     if (slot(i).live) order_.push_back(i);
   }
-  std::sort(order_.begin(), order_.end(),
-            [this](uint32_t a, uint32_t b) {
-              const Slot& x = slot(a);
-              const Slot& y = slot(b);
-              Split p = targetOf(x), q = targetOf(y);
-              // Most neighbours share their directory.
-              if (x.targetDirectory == y.targetDirectory) return p.name < q.name;
-              return comparePieces(p.directory, p.name, q.directory, q.name) < 0;
-            });
+  std::sort(order_.begin() + sorted, order_.end(), before);
+  std::inplace_merge(order_.begin(), order_.begin() + sorted, order_.end(), before);
+  sortedSlots_ = slotCount_;
+  droppedSinceSort_ = false;
   ordered_ = true;
 }

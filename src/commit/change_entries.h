@@ -9,12 +9,12 @@
 // target. A target or source keeps only its last component beside the
 // number of its directory, which is held once (up to 65,535 directories;
 // paths in later ones are kept whole), and a source's device is a small
-// number into a table. The walk's order is made
-// only when the entries are walked after a change (one 4-byte index per
-// entry), so a walk or a find through a const object may still sort it
-// (the installer runs one thread). Dropped and replaced entries leave
-// their bytes until they outweigh the live ones; then the storage is
-// rebuilt.
+// number into a table. The walk's order is made only when the entries are
+// walked after a change (one 4-byte index per entry), so a walk or a find
+// through a const object may still sort it (the installer runs one
+// thread). Dropped and replaced entries leave their bytes until they
+// outweigh the live ones; then the storage is rebuilt. About 16 million
+// records fit; more stop the program, as running out of memory would.
 //
 // The walk gives std::pair<std::string, ChangeAction> values made in the
 // iterator: what *it refers to lives until the iterator moves or goes.
@@ -75,9 +75,10 @@ class ChangeEntries {
   ChangeEntries(const ChangeEntries& other);
   ChangeEntries& operator=(const ChangeEntries& other);
 
-  // Records `action` for `target`, replacing the entry there was. The
-  // target keeps the place in the order its path gives it.
-  void put(std::string_view target, const ChangeAction& action);
+  // Records `action` for `target`, replacing the entry there was (true;
+  // its action into *replaced unless that is null). The target keeps the
+  // place in the order its path gives it.
+  bool put(std::string_view target, const ChangeAction& action, ChangeAction* replaced = nullptr);
   // Drops the entry of `target`; false when there is none.
   bool erase(std::string_view target);
   void clear();
@@ -98,6 +99,9 @@ class ChangeEntries {
 
  private:
   static constexpr uint32_t kNoSlot = UINT32_MAX;
+  // An index entry: the top 8 bits of the target's hash, so that a probe
+  // seldom compares paths, and 1 + the slot number below (0: empty).
+  static constexpr uint32_t kIndexSlotMask = 0x00ffffff;
   static constexpr size_t kSlotsPerBlock = 4096;
   static constexpr size_t kMaxDirectories = 65535;
   static constexpr size_t kMaxDevices = 256;
@@ -135,15 +139,21 @@ class ChangeEntries {
   uint16_t directoryNumber(std::string_view directory);
   uint16_t deviceNumber(const ChangeAction& action);
 
+  static uint32_t slotIn(uint32_t entry) { return (entry & kIndexSlotMask) - 1; }
+  static uint32_t indexEntry(uint32_t slotIndex, uint32_t hash) {
+    return (hash & ~kIndexSlotMask) | (slotIndex + 1);
+  }
   uint32_t slotOf(std::string_view target) const;
-  // The index position where `target` is or would go.
-  size_t probe(std::string_view target) const;
+  // The index position where `target` is or would go; its hash into
+  // *hash unless that is null.
+  size_t probe(std::string_view target, uint32_t* hash = nullptr) const;
   uint32_t hashOfSlot(uint32_t slotIndex) const;
   // REQUIRES: the target of `slotIndex` is not in the index.
   void insertIndex(uint32_t slotIndex);
   void removeIndex(size_t position);
   void growIndex();
   void compactIfWasteful();
+  bool less(uint32_t a, uint32_t b) const;
   void sort() const;
 
   PathArena arena_;
@@ -157,6 +167,8 @@ class ChangeEntries {
   std::vector<uint64_t> devices_;
   mutable std::vector<uint32_t> order_;  // slot numbers in walk order
   mutable bool ordered_ = true;
+  mutable uint32_t sortedSlots_ = 0;  // slots below it are in order_ when live
+  mutable bool droppedSinceSort_ = false;
 };
 
 #endif  // COMMIT_CHANGE_ENTRIES_H_

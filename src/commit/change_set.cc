@@ -33,8 +33,7 @@ void ChangeSet::releaseSource(const ChangeAction& action) {
 void ChangeSet::put(const std::string& target, const ChangeAction& action) {
   ChangeAction replaced;
   // The same staged file recorded again must not be deleted.
-  if (entries_.lookup(target, &replaced) && replaced.source != action.source) releaseSource(replaced);
-  entries_.put(target, action);
+  if (entries_.put(target, action, &replaced) && replaced.source != action.source) releaseSource(replaced);
 }
 
 void ChangeSet::addMove(const std::string& source, const std::string& target) {
