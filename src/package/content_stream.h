@@ -9,37 +9,46 @@
 // input stream over it; ContentWalker walks the entries. The compressed
 // bytes are read through the package reader, so they are digested and
 // copied like any other part content. Corrupt compressed data looks like
-// an early end of the tree.
+// an early end of the tree, at the last byte inflated before the damage; a
+// part that ends early is a tree cut at what its bytes inflate to. A check
+// value that does not match the whole tree makes it broken. What follows
+// the check value in the part is not read.
 #ifndef PACKAGE_CONTENT_STREAM_H_
 #define PACKAGE_CONTENT_STREAM_H_
 
 #include <stdint.h>
-#include <zlib.h>
 
 #include <istream>
 #include <memory>
 #include <streambuf>
 #include <string>
 
+#include "package/inflater.h"
+
 class PackageReader;
 
-// Inflating stream buffer over the current part of a package reader. Only
-// moves forward: relative skips forward, and telling the position. Does
-// not own the source. A read of at least kDirectRead bytes is inflated
-// straight into the caller's memory; smaller reads (entry headers and
-// paths) go through the buffer.
+// Inflating stream buffer over the current part of a package reader: reads
+// the zlib header (two bytes: method 8, a window of at most 32 KiB, no
+// preset dictionary, the header check) and hands the rest to the engine.
+// Only moves forward: relative skips forward, and telling the position.
+// Does not own the source. A read of at least kOutputSize bytes is
+// inflated straight into the caller's memory; smaller reads go through the
+// buffer. Either way the engine gets room of at least kOutputSize bytes,
+// which is what the ISA-L engine needs to stop right at damaged data.
 class InflateStreamBuf : public std::streambuf {
  public:
   static const size_t kInputSize = 16384;
-  static const size_t kOutputSize = 16384;
-  static const size_t kDirectRead = 4096;
+  static const size_t kOutputSize = 65536;
 
   // `source` is the reader's part buffer, positioned on a type-4 part; it
-  // must outlive this buffer.
-  explicit InflateStreamBuf(std::streambuf* source);
+  // must outlive this buffer. Without an engine, the build's own is used.
+  explicit InflateStreamBuf(std::streambuf* source, std::unique_ptr<Inflater> engine = nullptr);
   ~InflateStreamBuf() override;
   InflateStreamBuf(const InflateStreamBuf&) = delete;
   InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
+
+  // The data ended and its check value did not match what it inflated to.
+  bool checkFailed() const { return checkFailed_; }
 
  protected:
   pos_type seekoff(off_type offset, std::ios_base::seekdir way,
@@ -49,17 +58,24 @@ class InflateStreamBuf : public std::streambuf {
   std::streamsize xsgetn(char* out, std::streamsize n) override;
 
  private:
-  // One inflate call over pending input into `out` (at most `capacity`
-  // bytes), reading more input when none is left. Returns the bytes
-  // produced, or -1 at the end of the data.
+  // Inflate calls over pending input into `out` (at most `capacity`
+  // bytes), reading more input when none is left, until some bytes come
+  // out. Returns their number, or -1 at the end of the data.
   long inflateOnce(char* out, size_t capacity);
+  // False when the source ended first.
+  bool refillInput();
+  // Reads and checks the zlib header; false (and ended_) when it is bad or
+  // the source ends inside it.
+  bool readHeader();
   bool skipForward(uint64_t n);
   uint64_t position() const { return produced_ - static_cast<uint64_t>(egptr() - gptr()); }
 
   std::streambuf* source_;
-  z_stream zlib_;
-  bool ready_ = false;  // the inflate state is set up
-  bool ended_ = false;  // end of the stream, corrupt data or no more input
+  std::unique_ptr<Inflater> engine_;
+  bool headerRead_ = false;
+  bool sourceDone_ = false;   // the part is used up
+  bool ended_ = false;        // end of the stream, damaged data or no more input
+  bool checkFailed_ = false;
   uint64_t produced_ = 0;
   // On the heap: the walker that holds this buffer lives on the stack.
   std::unique_ptr<char[]> input_;
@@ -70,8 +86,10 @@ class InflateStreamBuf : public std::streambuf {
 // The reader must outlive the stream and stay on the part while it is read.
 class ContentStream : public std::istream {
  public:
-  explicit ContentStream(PackageReader& reader);
+  explicit ContentStream(PackageReader& reader, std::unique_ptr<Inflater> engine = nullptr);
   ~ContentStream() override;
+
+  bool checkFailed() const { return buffer_.checkFailed(); }
 
  private:
   InflateStreamBuf buffer_;
@@ -103,7 +121,8 @@ enum class WalkStep {
 // The tree ends normally when an entry header cannot be read in full (so
 // a partial header at the end is an end too), and also after the data of
 // an entry that is passed over ends early. A path, or data of an extracted
-// entry, that ends early makes the package broken. Afterwards the caller
+// entry, that ends early makes the package broken; so does a check value
+// that does not match. Afterwards the caller
 // advances the reader with nextPart, which passes over (and digests) any
 // compressed bytes the walk did not consume.
 class ContentWalker {
@@ -112,7 +131,8 @@ class ContentWalker {
 
   // REQUIRES: the reader's current part is type 4; the reader outlives
   // the walker.
-  explicit ContentWalker(PackageReader& reader);
+  // `engine` as for InflateStreamBuf.
+  explicit ContentWalker(PackageReader& reader, std::unique_ptr<Inflater> engine = nullptr);
   ContentWalker(const ContentWalker&) = delete;
   ContentWalker& operator=(const ContentWalker&) = delete;
 
@@ -130,6 +150,8 @@ class ContentWalker {
   bool readExactly(char* out, size_t n);
   bool readPath(uint16_t length, std::string* path);
   bool passOverData();
+  // Where the tree ends when the stream has no more bytes.
+  WalkStep endStep() const;
 
   ContentStream stream_;
   WalkStep state_ = WalkStep::kEntry;
