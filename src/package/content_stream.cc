@@ -51,6 +51,7 @@ bool InflateStreamBuf::readHeader() {
     std::streambuf::int_type next = source_->sbumpc();
     if (traits_type::eq_int_type(next, traits_type::eof())) {
       sourceDone_ = ended_ = true;
+      endedCleanly_ = &byte == &header[0];  // an empty part
       return false;
     }
     byte = static_cast<uint8_t>(traits_type::to_char_type(next));
@@ -77,6 +78,7 @@ long InflateStreamBuf::inflateOnce(char* out, size_t capacity) {
     produced_ += produced;
     if (result != Inflater::Result::kMore) {
       ended_ = true;
+      endedCleanly_ = result == Inflater::Result::kEnd;
       checkFailed_ = result == Inflater::Result::kBadCheck;
     } else if (produced == 0 && (sourceDone_ || engine_->inputLeft() == before)) {
       ended_ = true;  // the part ends inside the data, or the engine is stuck
@@ -153,7 +155,7 @@ ContentWalker::ContentWalker(PackageReader& reader, std::unique_ptr<Inflater> en
     : stream_(reader, std::move(engine)) {}
 
 WalkStep ContentWalker::endStep() const {
-  return stream_.checkFailed() ? WalkStep::kBroken : WalkStep::kEnd;
+  return stream_.endedCleanly() ? WalkStep::kEnd : WalkStep::kBroken;
 }
 
 bool ContentWalker::readExactly(char* out, size_t n) {

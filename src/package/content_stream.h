@@ -8,10 +8,12 @@
 // InflateStreamBuf inflates the part as it is read; ContentStream is the
 // input stream over it; ContentWalker walks the entries. The compressed
 // bytes are read through the package reader, so they are digested and
-// copied like any other part content. Corrupt compressed data looks like
-// an early end of the tree, at the last byte inflated before the damage; a
-// part that ends early is a tree cut at what its bytes inflate to. A check
-// value that does not match the whole tree makes it broken. What follows
+// copied like any other part content. The stream ends at the last byte
+// inflated before damaged data, at what the part's bytes inflate to when
+// the part ends first, or after a check value that does not match. A tree
+// whose stream ends in one of these ways is broken, wherever that is: the
+// two inflaters (inflater.h) can stop a few bytes apart in such a stream,
+// never in their verdict. An empty part is an empty tree. What follows
 // the check value in the part is not read.
 #ifndef PACKAGE_CONTENT_STREAM_H_
 #define PACKAGE_CONTENT_STREAM_H_
@@ -47,6 +49,9 @@ class InflateStreamBuf : public std::streambuf {
   InflateStreamBuf(const InflateStreamBuf&) = delete;
   InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
 
+  // The stream has ended with its check value matching, or the part was
+  // empty. False while it lasts.
+  bool endedCleanly() const { return endedCleanly_; }
   // The data ended and its check value did not match what it inflated to.
   bool checkFailed() const { return checkFailed_; }
 
@@ -75,6 +80,7 @@ class InflateStreamBuf : public std::streambuf {
   bool headerRead_ = false;
   bool sourceDone_ = false;   // the part is used up
   bool ended_ = false;        // end of the stream, damaged data or no more input
+  bool endedCleanly_ = false;
   bool checkFailed_ = false;
   uint64_t produced_ = 0;
   // On the heap: the walker that holds this buffer lives on the stack.
@@ -89,6 +95,7 @@ class ContentStream : public std::istream {
   explicit ContentStream(PackageReader& reader, std::unique_ptr<Inflater> engine = nullptr);
   ~ContentStream() override;
 
+  bool endedCleanly() const { return buffer_.endedCleanly(); }
   bool checkFailed() const { return buffer_.checkFailed(); }
 
  private:
@@ -120,9 +127,10 @@ enum class WalkStep {
 //     if (entry.extracted()) while (walker.dataUnread() > 0) walker.readData(...)
 // The tree ends normally when an entry header cannot be read in full (so
 // a partial header at the end is an end too), and also after the data of
-// an entry that is passed over ends early. A path, or data of an extracted
-// entry, that ends early makes the package broken; so does a check value
-// that does not match. Afterwards the caller
+// an entry that is passed over ends early, as long as the compressed
+// stream ended cleanly there. A path, or data of an extracted entry, that
+// ends early makes the package broken, and so does a stream that is
+// damaged, cut short or fails its check value. Afterwards the caller
 // advances the reader with nextPart, which passes over (and digests) any
 // compressed bytes the walk did not consume.
 class ContentWalker {
@@ -142,6 +150,8 @@ class ContentWalker {
   WalkStep next(ContentEntry* entry);
   // Data of the current entry not yet read.
   uint32_t dataUnread() const { return dataUnread_; }
+  // After kBroken: the stream was whole but its check value did not match.
+  bool checkFailed() const { return stream_.checkFailed(); }
   // Reads exactly `n` bytes of the current entry's data, n at most
   // dataUnread(). False when the data ends early: the package is broken.
   bool readData(char* out, size_t n);
