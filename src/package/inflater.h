@@ -5,16 +5,18 @@
 // first deflate block and ends after the four-byte check value that
 // follows the final block. Bytes after the check value are never looked at.
 //
-// Two engines decide alike: zlib (every CPU) and ISA-L's igzip (where the
-// build finds it; faster). Which one makeInflater returns is fixed when the
-// installer is built (INSTALLER_INFLATER). The engines agree on the bytes
-// of every stream zlib inflates, on every stream cut short, on where the
-// data of most damaged streams stops and on the check value. Two known
-// differences on damaged data, both in streams no deflate writer makes:
-// zlib refuses a block whose Huffman code leaves codes unused, ISA-L
-// inflates it; and for a copy that reaches before the first byte, or that
-// names one of the two distance codes deflate leaves unused, ISA-L hands
-// out the copy's bytes before it reports the damage.
+// Two engines: zlib (every CPU) and ISA-L's igzip (where the build finds
+// it; faster). Which one makeInflater returns is fixed when the installer
+// is built (INSTALLER_INFLATER). They give the same bytes for every stream
+// zlib inflates, report the same check value and stop where the same kind
+// of damage is, except in three ways, all in streams no deflate writer
+// makes whole: igzip keeps back the last one or two bytes of a stream cut
+// short; for a copy that reaches before the first byte or names a
+// distance or length code deflate leaves unused, igzip hands out the copy
+// (at most 258 bytes) before it reports the damage; and zlib refuses a
+// block whose Huffman code leaves codes unused, which igzip inflates. The
+// content stream therefore takes a tree that does not end cleanly as
+// broken, wherever it stops (content_stream.h).
 #ifndef PACKAGE_INFLATER_H_
 #define PACKAGE_INFLATER_H_
 
