@@ -47,14 +47,14 @@ bool InflateStreamBuf::refillInput() {
 bool InflateStreamBuf::readHeader() {
   // Byte by byte: the part may hold a single byte, or end between the two.
   uint8_t header[2];
-  for (uint8_t& byte : header) {
+  for (int i = 0; i < 2; ++i) {
     std::streambuf::int_type next = source_->sbumpc();
     if (traits_type::eq_int_type(next, traits_type::eof())) {
       sourceDone_ = ended_ = true;
-      endedCleanly_ = &byte == &header[0];  // an empty part
+      endedCleanly_ = i == 0;  // an empty part is an empty tree
       return false;
     }
-    byte = static_cast<uint8_t>(traits_type::to_char_type(next));
+    header[i] = static_cast<uint8_t>(traits_type::to_char_type(next));
   }
   unsigned method = header[0] & 0x0F;
   unsigned windowBits = (header[0] >> 4) + 8;
@@ -80,7 +80,7 @@ long InflateStreamBuf::inflateOnce(char* out, size_t capacity) {
       ended_ = true;
       endedCleanly_ = result == Inflater::Result::kEnd;
       checkFailed_ = result == Inflater::Result::kBadCheck;
-    } else if (produced == 0 && (sourceDone_ || engine_->inputLeft() == before)) {
+    } else if (produced == 0 && engine_->inputLeft() == before) {
       ended_ = true;  // the part ends inside the data, or the engine is stuck
     }
     if (produced > 0) return static_cast<long>(produced);
