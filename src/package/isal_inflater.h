@@ -2,9 +2,10 @@
 // data, which keeps the adler32 of its output and compares it with the
 // check value after the final block itself. Built where ISA-L is found.
 //
-// igzip decides on damage found while it inflates ahead of the room it
-// was given; the content stream therefore gives it room of at least
-// kMinRoom bytes, so that it stops where the damage is.
+// Given little room, igzip inflates ahead into a window of its own and
+// reports damage it finds there before the bytes in front of it are out;
+// given room of 64 KiB or more (the content stream gives that), it
+// inflates straight into the room and stops where the damage is.
 #ifndef PACKAGE_ISAL_INFLATER_H_
 #define PACKAGE_ISAL_INFLATER_H_
 
@@ -16,8 +17,6 @@ struct inflate_state;
 
 class IsalInflater : public Inflater {
  public:
-  static const size_t kMinRoom = 65536;
-
   IsalInflater();
   ~IsalInflater() override;
   IsalInflater(const IsalInflater&) = delete;
