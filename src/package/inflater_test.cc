@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "package/content_stream.h"
+#include "package/package_reader.h"
+#include "package/package_writer.h"
 #include "package/zlib_inflater.h"
 #ifdef INSTALLER_HAVE_ISAL
 #include "package/isal_inflater.h"
@@ -138,6 +140,52 @@ TEST(InflaterTest, DamageEndsBothAtTheSameByte) {
     EXPECT_EQ(data.substr(0, firstLength), inflated(engine.second, stored));
     EXPECT_EQ(data.substr(0, firstLength), inflated(engine.second, stored, 5));
     EXPECT_EQ("", inflated(engine.second, reserved));
+  }
+}
+
+// The walk of a package whose type-4 part is `container`: "end" or
+// "broken", after the number of entries read.
+std::string walkVerdict(const EngineMaker& engine, const std::string& container) {
+  PackageWriter writer;
+  writer.addPart(kPartFileContainer, container);
+  std::stringbuf source(writer.bytes(), std::ios::in);
+  PackageReader reader(&source, true, nullptr);
+  reader.wantedTypes = {kPartFileContainer};
+  if (reader.nextPart() != kPartFileContainer) return "no part";
+  ContentWalker walker(reader, engine());
+  ContentEntry entry;
+  WalkStep step;
+  char piece[16384];
+  while ((step = walker.next(&entry)) == WalkStep::kEntry) {
+    while (entry.extracted() && walker.dataUnread() > 0) {
+      size_t n = std::min<size_t>(walker.dataUnread(), sizeof piece);
+      if (!walker.readData(piece, n)) break;
+    }
+  }
+  return step == WalkStep::kEnd ? "end" : "broken";
+}
+
+TEST(InflaterTest, EitherEngineGivesAWalkTheSameVerdict) {
+  std::vector<FileTreeEntry> entries(3);
+  entries[0].path = "/etc/a";
+  entries[0].data = sampleData().substr(0, 70000);
+  entries[1].path = "/etc/link";
+  entries[1].mode = 0120777;
+  entries[1].data = "/etc/a";
+  entries[2].path = "/etc/b";
+  entries[2].data = "b";
+  std::string whole = fileContainer(entries);
+  std::string badCheck = whole;
+  badCheck.back() ^= 1;
+  for (const auto& engine : engines()) {
+    SCOPED_TRACE(engine.first);
+    EXPECT_EQ("end", walkVerdict(engine.second, whole));
+    EXPECT_EQ("end", walkVerdict(engine.second, whole + "after"));
+    EXPECT_EQ("end", walkVerdict(engine.second, ""));
+    EXPECT_EQ("broken", walkVerdict(engine.second, badCheck));
+    for (size_t cut = 1; cut < whole.size(); cut += cut < 64 ? 1 : 97) {
+      EXPECT_EQ("broken", walkVerdict(engine.second, whole.substr(0, cut))) << cut;
+    }
   }
 }
 
