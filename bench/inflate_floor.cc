@@ -1,13 +1,17 @@
 // The inflating part of the benchmark's floor: reads a package file with
 // the package reader (digest off, nothing copied), and inflates every
-// file-container part with zlib into a scratch buffer that is thrown away.
-// No hashing, no entry parsing, no files written: what is left is the cost
-// that no installer can avoid besides hashing and writing the bytes.
+// file-container part with zlib, or with ISA-L's igzip, into a scratch
+// buffer that is thrown away. No hashing, no entry parsing, no files
+// written: what is left is the cost that no installer can avoid besides
+// hashing and writing the bytes.
 //
-//   inflate_floor PACKAGE          raw inflate of each file container
+//   inflate_floor PACKAGE          zlib inflate of each file container
+//   inflate_floor --isal PACKAGE   igzip inflate of each file container
+//                                  (a build that found ISA-L only)
 //   inflate_floor --walk PACKAGE   the same through the installer's own
 //                                  content walker (entry headers, paths,
-//                                  data read in 16 KiB pieces)
+//                                  data read in 16 KiB pieces) and the
+//                                  build's own inflater
 //
 // Prints the compressed and inflated byte counts and the number of
 // entries (with --walk) on standard output; exit status 1 when the file
@@ -19,6 +23,10 @@
 
 #include <string>
 #include <vector>
+
+#ifdef INSTALLER_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 #include "package/content_stream.h"
 #include "package/file_source.h"
@@ -65,6 +73,33 @@ bool inflatePart(PackageReader& reader, Totals* totals) {
   return true;
 }
 
+#ifdef INSTALLER_HAVE_ISAL
+// The same with igzip, which reads the zlib header and checks the adler32.
+bool inflatePartIsal(PackageReader& reader, Totals* totals) {
+  static char input[kChunk];
+  static char output[kChunk];
+  static inflate_state state;
+  isal_inflate_init(&state);
+  state.crc_flag = ISAL_ZLIB;
+  while (state.block_state != ISAL_BLOCK_FINISH) {
+    reader.read(input, kChunk);
+    std::streamsize got = reader.gcount();
+    if (got <= 0) break;
+    totals->compressed += static_cast<uint64_t>(got);
+    state.next_in = reinterpret_cast<uint8_t*>(input);
+    state.avail_in = static_cast<uint32_t>(got);
+    do {
+      state.next_out = reinterpret_cast<uint8_t*>(output);
+      state.avail_out = kChunk;
+      if (isal_inflate(&state) != ISAL_DECOMP_OK) return false;
+      totals->inflated += kChunk - state.avail_out;
+    } while (state.avail_out == 0 && state.block_state != ISAL_BLOCK_FINISH);
+  }
+  reader.clear();
+  return true;
+}
+#endif
+
 // Walks the current type-4 part with the installer's content walker,
 // reading every extracted file's data the way the installer does.
 bool walkPart(PackageReader& reader, Totals* totals) {
@@ -87,11 +122,19 @@ bool walkPart(PackageReader& reader, Totals* totals) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool walk = argc == 3 && std::string(argv[1]) == "--walk";
-  if (argc != 2 && !walk) {
-    fprintf(stderr, "usage: inflate_floor [--walk] PACKAGE\n");
+  std::string mode = argc == 3 ? argv[1] : "";
+  bool walk = mode == "--walk";
+  bool isal = mode == "--isal";
+  if (argc != 2 && !walk && !isal) {
+    fprintf(stderr, "usage: inflate_floor [--walk | --isal] PACKAGE\n");
     return 2;
   }
+#ifndef INSTALLER_HAVE_ISAL
+  if (isal) {
+    fprintf(stderr, "inflate_floor: this build has no ISA-L\n");
+    return 2;
+  }
+#endif
   const char* path = argv[argc - 1];
   FileSource source;
   if (!source.open(path)) {
@@ -105,7 +148,11 @@ int main(int argc, char** argv) {
   while (reader.nextPart() == kPartFileContainer) {
     ++parts;
     uint32_t length = reader.partLength();
-    bool ok = walk ? walkPart(reader, &totals) : inflatePart(reader, &totals);
+    bool ok = false;
+#ifdef INSTALLER_HAVE_ISAL
+    if (isal) ok = inflatePartIsal(reader, &totals);
+#endif
+    if (!isal) ok = walk ? walkPart(reader, &totals) : inflatePart(reader, &totals);
     if (!ok) {
       fprintf(stderr, "%s: corrupt file container\n", path);
       return 1;

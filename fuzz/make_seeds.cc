@@ -123,6 +123,29 @@ std::string joined(const std::vector<std::string>& pieces) {
   return all;
 }
 
+// Inputs of the inflater target: a flags byte, a piece size, a read
+// pattern, then the payload, compressed first where flags bit 0 says so.
+std::vector<std::string> inflaterSeeds() {
+  std::string text;
+  for (int line = 0; text.size() < 150000; ++line) text += "/bin/tool line " + std::to_string(line) + "\n";
+  std::string noise(70000, '\0');
+  uint32_t seed = 7;
+  for (char& byte : noise) byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  std::string tree = encodeFileTree(sampleTree());
+  auto seedOf = [](uint8_t flags, uint8_t piece, const std::string& payload) {
+    return std::string(1, static_cast<char>(flags)) + static_cast<char>(piece) + '\x05' + payload;
+  };
+  return {seedOf(0, 0xFF, zlibCompress(tree)),
+          seedOf(0, 3, zlibCompress(text.substr(0, 40000))),
+          seedOf(0, 0xFF, zlibCompress("")),
+          seedOf(1 | 6 << 1, 0xA0, text),
+          seedOf(1 | 1 << 1, 0x10, text.substr(0, 50000) + noise),
+          seedOf(1 | 0 << 1, 0x40, noise),
+          seedOf(1 | 9 << 1 | 1 << 5, 0xFF, text),
+          seedOf(1 | 6 << 1 | 2 << 5, 0x22, text),
+          seedOf(1 | 6 << 1 | 3 << 5, 0xFF, tree)};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,6 +170,7 @@ int main(int argc, char** argv) {
   writeAll(out + "/install_package", withOptions);
   writeAll(out + "/file_tree", {std::string(1, '\0') + fileContainer(sampleTree()),
                                 std::string(1, '\1') + encodeFileTree(sampleTree())});
+  writeAll(out + "/inflater", inflaterSeeds());
   writeAll(out + "/manifest", {"U /flash/old\nM /flash/bin/tool /flash/tmpAAAAAA\n"
                                "L /flash/var/pdb/k/image /flash/bootimage\n\nU /after\n",
                                "M /flash/a\n"});

@@ -8,6 +8,9 @@ for pkg in build-essential cmake ninja-build zlib1g-dev libssl-dev libgtest-dev 
            squashfs-tools openssl util-linux kmod e2fsprogs clang libclang-rt-14-dev lintian; do
   have "$pkg" || need+=("$pkg")
 done
+# ISA-L's inflater, where Debian has it for this CPU (x86-64 and arm64);
+# without it the build inflates with zlib.
+if apt-cache show libisal-dev >/dev/null 2>&1; then have libisal-dev || need+=(libisal-dev); fi
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive

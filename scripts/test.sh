@@ -97,7 +97,7 @@ results tests 'tests passed'
 stage build-sanitized build_sanitized
 stage tests-sanitized sanitized_tests
 gtest_results tests-sanitized
-# Every fuzz target for a short while (seven targets, 15 s each).
+# Every fuzz target for a short while (eight targets, 15 s each).
 stage fuzz bash fuzz/run 15
 results fuzz 'findings|skipped'
 if command -v lintian >/dev/null; then

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "package/package_reader.h"
 
@@ -22,41 +23,69 @@ uint32_t le32(const char* bytes) {
 
 }  // namespace
 
-InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
-    : source_(source), input_(new char[kInputSize]), output_(new char[kOutputSize]) {
-  memset(&zlib_, 0, sizeof zlib_);
-  ready_ = inflateInit_(&zlib_, ZLIB_VERSION, static_cast<int>(sizeof zlib_)) == Z_OK;
-  ended_ = !ready_;
+InflateStreamBuf::InflateStreamBuf(std::streambuf* source, std::unique_ptr<Inflater> engine)
+    : source_(source),
+      engine_(engine ? std::move(engine) : makeInflater()),
+      input_(new char[kInputSize]),
+      output_(new char[kOutputSize]) {
   setg(output_.get(), output_.get(), output_.get());
 }
 
-InflateStreamBuf::~InflateStreamBuf() {
-  if (ready_) inflateEnd(&zlib_);
+InflateStreamBuf::~InflateStreamBuf() = default;
+
+bool InflateStreamBuf::refillInput() {
+  if (sourceDone_) return false;
+  std::streamsize got = source_->sgetn(input_.get(), kInputSize);
+  if (got <= 0) {
+    sourceDone_ = true;
+    return false;
+  }
+  engine_->setInput(reinterpret_cast<const uint8_t*>(input_.get()), static_cast<size_t>(got));
+  return true;
+}
+
+bool InflateStreamBuf::readHeader() {
+  // Byte by byte: the part may hold a single byte, or end between the two.
+  uint8_t header[2];
+  for (int i = 0; i < 2; ++i) {
+    std::streambuf::int_type next = source_->sbumpc();
+    if (traits_type::eq_int_type(next, traits_type::eof())) {
+      sourceDone_ = ended_ = true;
+      endedCleanly_ = i == 0;  // an empty part is an empty tree
+      return false;
+    }
+    header[i] = static_cast<uint8_t>(traits_type::to_char_type(next));
+  }
+  unsigned method = header[0] & 0x0F;
+  unsigned windowBits = (header[0] >> 4) + 8;
+  bool presetDictionary = (header[1] & 0x20) != 0;
+  bool checked = (header[0] * 256u + header[1]) % 31 == 0;
+  headerRead_ = checked && method == 8 && windowBits <= 15 && !presetDictionary;
+  ended_ = !headerRead_;
+  return headerRead_;
 }
 
 long InflateStreamBuf::inflateOnce(char* out, size_t capacity) {
-  if (ended_) return -1;
-  if (zlib_.avail_in == 0) {
-    std::streamsize got = source_->sgetn(input_.get(), kInputSize);
-    if (got <= 0) {
-      ended_ = true;  // the part is used up
-      return -1;
+  if (ended_ || (!headerRead_ && !readHeader())) return -1;
+  for (;;) {
+    // With the part used up the engine is still called: bits it holds may
+    // still inflate to bytes.
+    if (engine_->inputLeft() == 0) refillInput();
+    size_t before = engine_->inputLeft();
+    size_t produced = 0;
+    Inflater::Result result =
+        engine_->inflate(reinterpret_cast<uint8_t*>(out), capacity, &produced);
+    produced_ += produced;
+    if (result != Inflater::Result::kMore) {
+      ended_ = true;
+      endedCleanly_ = result == Inflater::Result::kEnd;
+      checkFailed_ = result == Inflater::Result::kBadCheck;
+    } else if (produced == 0 && engine_->inputLeft() == before) {
+      ended_ = true;  // the part ends inside the data, or the engine is stuck
     }
-    zlib_.next_in = reinterpret_cast<Bytef*>(input_.get());
-    zlib_.avail_in = static_cast<uInt>(got);
+    if (produced > 0) return static_cast<long>(produced);
+    if (ended_) return -1;
   }
-  // zlib counts in uInt, 32 bits on every CPU the installer runs on.
-  uInt room = static_cast<uInt>(std::min<size_t>(capacity, 1u << 30));
-  zlib_.next_out = reinterpret_cast<Bytef*>(out);
-  zlib_.avail_out = room;
-  int result = inflate(&zlib_, Z_PARTIAL_FLUSH);
-  long produced = static_cast<long>(room - zlib_.avail_out);
-  if ((result != Z_OK && result != Z_STREAM_END) || (result == Z_STREAM_END && produced == 0)) {
-    ended_ = true;
-    return -1;
-  }
-  produced_ += static_cast<uint64_t>(produced);
-  return produced;
 }
 
 InflateStreamBuf::int_type InflateStreamBuf::underflow() {
@@ -80,7 +109,7 @@ std::streamsize InflateStreamBuf::xsgetn(char* out, std::streamsize n) {
       continue;
     }
     // Large reads skip the buffer: one copy fewer of every data byte.
-    if (static_cast<size_t>(n - done) >= kDirectRead) {
+    if (static_cast<size_t>(n - done) >= kOutputSize) {
       long produced = inflateOnce(out + done, static_cast<size_t>(n - done));
       if (produced < 0) break;
       done += produced;
@@ -115,14 +144,19 @@ InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type position,
   return seekoff(distance, std::ios_base::cur, which);
 }
 
-ContentStream::ContentStream(PackageReader& reader)
-    : std::istream(nullptr), buffer_(reader.rdbuf()) {
+ContentStream::ContentStream(PackageReader& reader, std::unique_ptr<Inflater> engine)
+    : std::istream(nullptr), buffer_(reader.rdbuf(), std::move(engine)) {
   rdbuf(&buffer_);
 }
 
 ContentStream::~ContentStream() = default;
 
-ContentWalker::ContentWalker(PackageReader& reader) : stream_(reader) {}
+ContentWalker::ContentWalker(PackageReader& reader, std::unique_ptr<Inflater> engine)
+    : stream_(reader, std::move(engine)) {}
+
+WalkStep ContentWalker::endStep() const {
+  return stream_.endedCleanly() ? WalkStep::kEnd : WalkStep::kBroken;
+}
 
 bool ContentWalker::readExactly(char* out, size_t n) {
   stream_.read(out, static_cast<std::streamsize>(n));
@@ -145,14 +179,14 @@ bool ContentWalker::passOverData() {
   stream_.seekg(static_cast<std::streamoff>(dataUnread_), std::ios_base::cur);
   dataUnread_ = 0;
   if (!stream_.fail()) return true;
-  state_ = currentExtracted_ ? WalkStep::kBroken : WalkStep::kEnd;
+  state_ = currentExtracted_ ? WalkStep::kBroken : endStep();
   return false;
 }
 
 WalkStep ContentWalker::next(ContentEntry* entry) {
   if (state_ != WalkStep::kEntry || !passOverData()) return state_;
   char header[kEntryHeaderSize];
-  if (!readExactly(header, sizeof header)) return state_ = WalkStep::kEnd;
+  if (!readExactly(header, sizeof header)) return state_ = endStep();
   entry->mode = le16(header);
   entry->skipByte = static_cast<uint8_t>(header[23]);
   entry->dataLength = le32(header + 24);
@@ -166,6 +200,6 @@ bool ContentWalker::readData(char* out, size_t n) {
   if (state_ != WalkStep::kEntry || n > dataUnread_) return false;
   bool complete = readExactly(out, n);
   dataUnread_ -= static_cast<uint32_t>(stream_.gcount());
-  if (!complete) state_ = currentExtracted_ ? WalkStep::kBroken : WalkStep::kEnd;
+  if (!complete) state_ = currentExtracted_ ? WalkStep::kBroken : endStep();
   return complete;
 }

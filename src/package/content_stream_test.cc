@@ -167,26 +167,42 @@ TEST(ContentStreamTest, DeclaredLengthsBeyondTheTree) {
 
 TEST(ContentStreamTest, CorruptCompressedData) {
   TreeFixture notZlib("this is not a zlib stream");
-  EXPECT_EQ("end", walk(notZlib.reader()));
+  EXPECT_EQ("broken", walk(notZlib.reader()));
   EXPECT_TRUE(notZlib.noteFollows());
 
+  // Noise is stored as it is: damage inside it is found by the check
+  // value alone, once the whole tree has come out.
   std::string container = fileContainer({entry(0100644, "/f", noise(50000, 3))});
   container[container.size() / 2] ^= 0x55;
   container[container.size() / 2 + 1] ^= 0x55;
   TreeFixture corruptData(container);
-  EXPECT_EQ("/f:broken", walk(corruptData.reader()));
+  EXPECT_EQ("/f:50000 bytes\nbroken", walk(corruptData.reader()));
   EXPECT_TRUE(corruptData.noteFollows());
 
-  // A stream cut anywhere ends like a tree cut at what inflated so far.
+  // Damage to compressed codes ends the tree where it is.
+  std::string text;
+  for (int line = 0; text.size() < 60000; ++line) text += "line " + std::to_string(line) + "\n";
+  std::string coded = fileContainer({entry(0100644, "/t", text), entry(0100644, "/u", "u")});
+  coded.replace(coded.size() / 2, 8, 8, '\xff');
+  TreeFixture corruptCodes(coded);
+  EXPECT_EQ("/t:broken", walk(corruptCodes.reader()));
+  EXPECT_TRUE(corruptCodes.noteFollows());
+
+  // A stream cut anywhere is broken, after what inflated so far; even the
+  // whole tree without its check value. An empty part is an empty tree.
   std::string two = fileContainer({entry(0100644, "/a", "a"), entry(0100644, "/b", "b")});
-  const std::set<std::string> outcomes = {"end", "broken", "/a:broken", "/a:a\nend",
-                                          "/a:a\nbroken", "/a:a\n/b:broken",
-                                          "/a:a\n/b:b\nend"};  // only the checksum cut
-  for (size_t length = 0; length < two.size(); ++length) {
+  const std::set<std::string> outcomes = {"broken", "/a:broken", "/a:a\nbroken", "/a:a\n/b:broken",
+                                          "/a:a\n/b:b\nbroken"};
+  std::set<std::string> seen;
+  for (size_t length = 1; length < two.size(); ++length) {
     TreeFixture cut(two.substr(0, length));
     std::string log = walk(cut.reader());
     EXPECT_EQ(1u, outcomes.count(log)) << length << ": " << log;
+    seen.insert(log);
   }
+  EXPECT_EQ(outcomes, seen);
+  TreeFixture empty("");
+  EXPECT_EQ("end", walk(empty.reader()));
   TreeFixture whole(two);
   EXPECT_EQ("/a:a\n/b:b\nend", walk(whole.reader()));
 }

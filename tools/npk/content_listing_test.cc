@@ -90,6 +90,14 @@ TEST(NpkContentListing, StopsAtABrokenTree) {
   writer.addPart(kPartFileContainer, zlibCompress(tree.substr(0, tree.size() - 3)));
   EXPECT_EQ("error: the file tree is broken: an entry ends early\n",
             listed(writer.bytes(), false));
+  std::string container = zlibCompress(encodeFileTree({FileTreeEntry{0100644, 0, "z", "3", {}}}));
+  container.back() ^= 1;
+  PackageWriter damaged;
+  damaged.addDescription(PackageInfo("a"));
+  damaged.addPart(kPartFileContainer, container);
+  EXPECT_EQ("-rw-r--r-- 100644          1 - z\n"
+            "error: the file tree is broken: its check value does not match\n",
+            listed(damaged.bytes(), false));
   EXPECT_EQ("error: not a package file\n", listed("nothing", false));
 }
 

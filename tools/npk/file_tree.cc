@@ -1,4 +1,5 @@
 #include "file_tree.h"
+#include "package/content_stream.h"
 #include "platform/handles.h"
 
 #include <dirent.h>
@@ -176,4 +177,9 @@ bool markSkipped(const std::vector<std::string>& skipPaths, std::vector<FileTree
     entry->skipByte = 1;
   }
   return true;
+}
+
+std::string brokenTreeFault(const ContentWalker& walker) {
+  return walker.checkFailed() ? "the file tree is broken: its check value does not match"
+                              : "the file tree is broken: an entry ends early";
 }

@@ -44,4 +44,9 @@ std::string specialKind(unsigned mode);
 bool markSkipped(const std::vector<std::string>& skipPaths, std::vector<FileTreeEntry>* entries,
                  std::string* error);
 
+class ContentWalker;
+// What is wrong with a tree whose walk came out broken where the next
+// entry was due: its check value, or an early end.
+std::string brokenTreeFault(const ContentWalker& walker);
+
 #endif  // NPK_FILE_TREE_H_

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "file_tree.h"
+
 #include "package/content_stream.h"
 #include "package/package_reader.h"
 #include "package/signer.h"
@@ -123,7 +125,7 @@ class ContentsReader {
     for (;;) {
       WalkStep step = walker.next(&entry);
       if (step == WalkStep::kEnd) return true;
-      if (step == WalkStep::kBroken) return fail("the file tree is broken: an entry ends early", error);
+      if (step == WalkStep::kBroken) return fail(brokenTreeFault(walker), error);
       TreeEntry record;
       record.mode = entry.mode;
       record.skipByte = entry.skipByte;

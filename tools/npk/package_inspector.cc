@@ -38,7 +38,7 @@ std::string fileTreeFault(PackageReader& reader, std::vector<std::string>* warni
   for (;;) {
     WalkStep step = walker.next(&entry);
     if (step == WalkStep::kEnd) return std::string();
-    if (step == WalkStep::kBroken) return "the file tree is broken: an entry ends early";
+    if (step == WalkStep::kBroken) return brokenTreeFault(walker);
     std::string warning = specialEntryWarning(entry);
     if (!warning.empty()) warnings->push_back(warning);
     if (!entry.extracted()) continue;
