@@ -27,8 +27,10 @@ std::vector<std::string> environmentFor(const ProgramOptions& options) {
       {"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
       {"KESTAVIN_PLATFORM_SETTINGS", "/nonexistent/platform-settings"},
   };
-  // A sanitizer build of the programs keeps the settings the tests run with.
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+  // A sanitizer build of the programs keeps the settings the tests run with,
+  // and a dynamically linked build for another CPU, run under qemu-user,
+  // the emulator's library prefix (scripts/cross-test --sweep).
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "QEMU_LD_PREFIX"}) {
     if (const char* value = getenv(name)) env[name] = value;
   }
   for (const auto& entry : options.environment) env[entry.first] = entry.second;
@@ -73,16 +75,23 @@ int waitFor(pid_t child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Binds `from` read-only at the same path inside `root`.
+bool bindReadOnly(const std::string& from, const std::string& root) {
+  std::string to = root + from;
+  return makeDirs(to) && mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+         mount(nullptr, to.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
 // In the child: a private mount namespace with "/usr" bound read-only into
-// the root, so that the dynamically linked installer can start there.
+// the root, so that the dynamically linked installer can start there. Under
+// qemu-user with a library prefix the prefix is bound too, at its own path,
+// where the emulator looks for the CPU's loader and libraries.
 bool enterRootWithLibraries(const std::string& root) {
-  std::string usr = root + "/usr";
-  mkdir(usr.c_str(), 0755);
   symlink("usr/lib", (root + "/lib").c_str());
   symlink("usr/lib64", (root + "/lib64").c_str());
+  const char* prefix = getenv("QEMU_LD_PREFIX");
   return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-         mount("/usr", usr.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
-         mount(nullptr, usr.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0 &&
+         bindReadOnly("/usr", root) && (prefix == nullptr || bindReadOnly(prefix, root)) &&
          chroot(root.c_str()) == 0 && chdir("/") == 0;
 }
 
